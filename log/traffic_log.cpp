@@ -1,0 +1,114 @@
+#include "log/traffic_log.h"
+
+#include <cstdio>
+#include <mutex>
+
+#include "config/paths.h"
+#include "platform/system.h"
+
+namespace {
+
+struct LogTarget {
+    std::mutex mutex;  // one open-write-close at a time: lines never interleave
+    bool configured = false;
+    std::string folder;
+    std::string exeBase;
+    platform::LocalClock clock;
+};
+
+LogTarget& Target() {
+    static LogTarget target;
+    return target;
+}
+
+const char* Tag(TrafficKind kind) {
+    switch (kind) {
+        case TrafficKind::CatToPc: return "[CAT->PC ] [%-4d] [";
+        case TrafficKind::PcToCat: return "[PC ->CAT] [%-4d] [";
+        case TrafficKind::VanToPc: return "[VAN->PC ] [%-4d] [";
+        case TrafficKind::PcToVan: return "[PC ->VAN] [%-4d] [";
+        case TrafficKind::Event: break;
+    }
+    return nullptr;
+}
+
+// Folder and base name from the running executable, for a log nobody configured.
+void DeriveFromExecutable(LogTarget& t) {
+    PathValues p = g_paths.exePath.empty()
+                       ? DerivePathValues(platform::ExecutablePath(), {}, {})
+                       : g_paths;
+    t.folder = p.exeDir + "CATLOG";
+    t.exeBase = p.exeBase;
+}
+
+}  // namespace
+
+std::string TrafficLogFileName(const std::string& exeBase, const platform::LocalTime& t) {
+    char date[32];
+    std::snprintf(date, sizeof date, "%04d%02d%02d", t.year, t.month, t.day);
+    return exeBase + "_" + date + ".LOG";
+}
+
+std::string FormatTrafficLine(TrafficKind kind, const void* data, int length,
+                              const platform::LocalTime& t) {
+    char prefix[40];
+    std::snprintf(prefix, sizeof prefix, "%02d:%02d:%02d.%03d > ", t.hour, t.minute, t.second,
+                  t.millisecond);
+    std::string line(prefix);
+    const char* tag = Tag(kind);
+    if (tag == nullptr) {
+        line += "           [0   ] [";
+        if (data != nullptr) line += static_cast<const char*>(data);
+        line += "]\r\n";
+        return line;
+    }
+    char head[40];
+    std::snprintf(head, sizeof head, tag, length);
+    line += head;
+    if (length > 0 && data != nullptr) {
+        static const char kHex[] = "0123456789ABCDEF";
+        const auto* bytes = static_cast<const unsigned char*>(data);
+        line.reserve(line.size() + static_cast<size_t>(length) * 2 + 3);
+        for (int i = 0; i < length; ++i) {
+            line += kHex[bytes[i] >> 4];
+            line += kHex[bytes[i] & 0x0F];
+        }
+    }
+    line += "]\r\n";
+    return line;
+}
+
+void ConfigureTrafficLog(const std::string& folder, const std::string& exeBase,
+                         platform::LocalClock clock) {
+    LogTarget& t = Target();
+    std::lock_guard lock(t.mutex);
+    t.folder = folder;
+    t.exeBase = exeBase;
+    t.clock = std::move(clock);
+    t.configured = true;
+}
+
+std::string TrafficLogFolder() {
+    LogTarget& t = Target();
+    std::lock_guard lock(t.mutex);
+    if (!t.configured) DeriveFromExecutable(t);
+    return t.folder;
+}
+
+void WriteTrafficLog(TrafficKind kind, const void* data, int length) {
+    LogTarget& t = Target();
+    std::lock_guard lock(t.mutex);
+    if (!t.configured) {
+        DeriveFromExecutable(t);
+        t.configured = true;
+    }
+    if (!platform::IsDirectory(t.folder) && !platform::MakeDirectory(t.folder)) return;
+    const platform::LocalTime now = t.clock ? t.clock() : platform::NowLocal();
+    const std::string path = t.folder + "/" + TrafficLogFileName(t.exeBase, now);
+    const std::string line = FormatTrafficLine(kind, data, length, now);
+    // Binary append: the CR LF is part of the line on every platform.
+    std::FILE* f = std::fopen(path.c_str(), "ab");
+    if (f == nullptr) return;
+    std::fwrite(line.data(), 1, line.size(), f);
+    std::fclose(f);
+}

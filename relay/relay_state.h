@@ -1,0 +1,50 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "relay/display.h"
+
+class CSerialCommCls;
+class CSocketCommCls;
+
+// Terminal framing bytes.
+inline constexpr uint8_t kSOH = 0x01;
+inline constexpr uint8_t kFS = 0x1C;
+inline constexpr uint8_t kETB = 0x17;
+inline constexpr uint8_t kCR = 0x0D;
+inline constexpr uint8_t kACK = 0x06;
+inline constexpr uint8_t kESC = 0x1B;
+
+// The one process-wide relay record, shared by the user-interface thread and
+// both workers. Flags are atomics; vanLink is guarded by vanMutex.
+struct RelayState {
+    std::atomic<bool> serialOpen{false};
+    std::atomic<bool> vanConnected{false};
+    std::atomic<bool> catActive{false};
+    std::atomic<int32_t> keepAliveTicks{5};
+
+    std::atomic<IDisplayTarget*> mainWindow{nullptr};
+    std::atomic<IDisplayTarget*> statusWindow{nullptr};
+
+    // Opened and closed by the user-interface thread only while no worker runs;
+    // the workers use it in between.
+    std::atomic<CSerialCommCls*> serialLink{nullptr};
+
+    // The VAN link. A worker copies the pointer under the mutex and then waits or
+    // receives on its copy, so the socket stays valid until the last user lets
+    // go; DisconnectVAN shuts the socket down under the mutex, which wakes a wait.
+    std::mutex vanMutex;
+    std::shared_ptr<CSocketCommCls> vanLink;
+
+    // Keep-alive: ticks added per terminal pass and the limit that ends an idle
+    // link (720 = about 72 s). Tests shorten the limit.
+    std::atomic<int32_t> keepAliveStep{5};
+    std::atomic<int32_t> keepAliveLimit{720};
+};
+
+extern RelayState g_relay;
+
+// Reads g_logEnabled (the log setting); the relay logs only while it is on.
+bool RelayLogging();

@@ -1,0 +1,25 @@
+#!/bin/sh
+# Installs the Debian packages Talmira builds, tests and runs with.
+# Only what is missing is installed; run as root (or with sudo available).
+set -eu
+
+PKGS="build-essential cmake ninja-build pkg-config git
+qt6-base-dev qt6-base-dev-tools libgl-dev
+libserialport-dev libcurl4-openssl-dev rapidjson-dev libsimpleini-dev
+libgtest-dev libgmock-dev libcpp-httplib-dev
+fonts-noto-cjk"
+
+missing=""
+for p in $PKGS; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $p"
+    fi
+done
+
+if [ -n "$missing" ]; then
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+    echo "setup: installing$missing"
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing >/dev/null
+fi
