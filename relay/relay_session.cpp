@@ -1,1 +1,253 @@
-// filled in by the relay work
+#include "relay/relay_session.h"
+
+#include <cstring>
+#include <memory>
+
+#include "log/traffic_log.h"
+#include "relay/relay_internal.h"
+#include "relay/relay_state.h"
+#include "relay/serial_comm.h"
+#include "relay/socket_comm.h"
+
+namespace {
+
+constexpr int kIdleSleepMs = 100;
+constexpr int kMoreBytes = 2048;      // the continuation read after the first byte
+constexpr int kAfterAck = 2049;       // the read that follows an ACK burst
+constexpr int kBufferSize = 1 + 2048;
+constexpr int kVanBufferSize = 2049;
+constexpr size_t kFieldMax = 31;      // request fields live in 32-byte texts
+
+void LogBytes(TrafficKind kind, const uint8_t* data, int length) {
+    if (RelayLogging()) WriteTrafficLog(kind, data, length);
+}
+
+void RefuseRequest(const char* text) {
+    SendCATControl(kESC);
+    SetProgressText(text);
+    SetTransferState(text, kErrorColour);
+}
+
+// Copies [begin, end) into a zero-filled 32-byte text; false when it does not fit.
+bool TakeField(const uint8_t* begin, const uint8_t* end, char (&field)[kFieldMax + 1]) {
+    std::memset(field, 0, sizeof field);
+    const size_t n = static_cast<size_t>(end - begin);
+    if (n > kFieldMax) return false;
+    std::memcpy(field, begin, n);
+    return true;  // the text ends at its first zero byte, if any
+}
+
+// A connection request: SOH, dotted address, FS, port digits, ETB. Bytes ahead
+// of the SOH (line noise) are not part of the address: the fields are taken
+// after the SOH that was found.
+void HandleRequest(const uint8_t* buf, int length) {
+    const uint8_t* end = buf + length;
+    const uint8_t* soh = static_cast<const uint8_t*>(std::memchr(buf, kSOH, static_cast<size_t>(length)));
+    if (soh == nullptr) return;
+    const uint8_t* fs = static_cast<const uint8_t*>(std::memchr(soh, kFS, static_cast<size_t>(end - soh)));
+    if (fs == nullptr) return;
+    const uint8_t* etb =
+        static_cast<const uint8_t*>(std::memchr(fs + 1, kETB, static_cast<size_t>(end - fs - 1)));
+    if (etb == nullptr) return;
+
+    char address[kFieldMax + 1];
+    char port[kFieldMax + 1];
+    if (!TakeField(soh + 1, fs, address) || !TakeField(fs + 1, etb, port)) {
+        RefuseRequest("Cat IP 정보 오류");
+        return;
+    }
+    bool valid = address[0] != '\0';
+    for (const char* p = port; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') valid = false;
+    }
+    if (!valid) {
+        RefuseRequest("Cat IP 정보 오류");
+        return;
+    }
+    if (!ConnectToVAN(address, port)) {
+        // Replaces the "Socket Error" texts the connect attempt wrote.
+        SendCATControl(kESC);
+        SetProgressText("서버 접속 오류");
+        SetTransferState("서버 접속 오류", kErrorColour);
+    }
+}
+
+void KeepAlive() {
+    const int32_t step = g_relay.keepAliveStep.load();
+    if (!g_relay.vanConnected.load()) {
+        g_relay.keepAliveTicks = step;
+        return;
+    }
+    const int32_t ticks = g_relay.keepAliveTicks.fetch_add(step) + step;
+    if (ticks < g_relay.keepAliveLimit.load()) return;
+    DisconnectVAN();
+    SetTransferState("Socket Time-Out (KEEP ALIVE)", kErrorColour);
+    SetProgressText("Socket Time-Out (KEEP ALIVE)");
+}
+
+}  // namespace
+
+platform::WakeEvent& RelayStopEvent() {
+    static platform::WakeEvent event;
+    return event;
+}
+
+void RelayFromCAT() {
+    UpdateLinkText();
+    if (!g_relay.serialOpen.load()) return;
+    SetProgressText("대기중...");
+
+    uint8_t buf[kBufferSize];
+    int length = ReadCAT(buf, 1);
+    if (length > 0) {
+        const int more = ReadCAT(buf + 1, kMoreBytes);
+        if (more > 0) length += more;  // a failed continuation adds nothing
+        SetProgressText("CAT->PC");
+        LogBytes(TrafficKind::CatToPc, buf, length);
+
+        if (!g_relay.vanConnected.load()) {
+            g_relay.catActive = false;
+            bool request = true;
+            if (buf[0] == kCR) {
+                SendCATControl(kACK);
+                SetProgressText("PC->CAT");
+                std::memset(buf, 0, sizeof buf);
+                length = ReadCAT(buf, kAfterAck);
+                SetProgressText("CAT->PC");
+                LogBytes(TrafficKind::CatToPc, buf, length);
+                request = length > 0;
+            }
+            if (request) HandleRequest(buf, length);
+        } else {
+            g_relay.catActive = true;
+            int esc = 0;
+            int cr = 0;
+            for (int i = 0; i < length && i < 5; ++i) {
+                if (buf[i] == kESC) ++esc;
+                if (buf[i] == kCR) ++cr;
+            }
+            if (esc >= 4) {
+                // The terminal ended the session itself: nothing to announce.
+                g_relay.catActive = false;
+                DisconnectVAN();
+            } else if (cr >= 4) {
+                DisconnectVAN();  // catActive still set: the terminal gets the ESC burst
+            } else {
+                const int sent = SendToVAN(buf, length);
+                SetProgressText("PC->VAN");
+                LogBytes(TrafficKind::PcToVan, buf, length);
+                if (sent < 0) DisconnectVAN();
+            }
+        }
+    }
+    KeepAlive();
+}
+
+// Returns true when bytes were relayed to the terminal.
+static bool RelayFromVANPass() {
+    std::shared_ptr<CSocketCommCls> link;
+    {
+        std::lock_guard lock(g_relay.vanMutex);
+        if (!g_relay.vanConnected.load()) return false;
+        link = g_relay.vanLink;
+    }
+    if (!link || !link->HasSocket()) return false;
+
+    platform::TcpSocket& s = link->Socket();
+    const auto waited = s.WaitReadable(-1, &RelayStopEvent());
+    if (waited == platform::TcpSocket::Wait::Woken) return false;
+    if (waited != platform::TcpSocket::Wait::Ready) {
+        DisconnectVANIfCurrent(link);
+        return false;
+    }
+    uint8_t buf[kVanBufferSize];
+    const int n = s.Receive(buf, sizeof buf);
+    if (n == -2) return false;  // woken for nothing after all
+    if (n <= 0) {
+        DisconnectVANIfCurrent(link);  // the VAN closed, or the receive failed
+        return false;
+    }
+    SetProgressText("VAN->PC");
+    g_relay.keepAliveTicks = g_relay.keepAliveStep.load();
+    LogBytes(TrafficKind::VanToPc, buf, n);
+    WriteCAT(buf, n);
+    SetProgressText("PC->CAT");
+    LogBytes(TrafficKind::PcToCat, buf, n);
+    return true;
+}
+
+void RelayFromVAN() { RelayFromVANPass(); }
+
+int CATWorkerProc(RelayWorkers* workers, IDisplayTarget* owner) {
+    IDisplayTarget* none = nullptr;
+    g_relay.mainWindow.compare_exchange_strong(none, owner);
+    while (workers->catWorkerRunning.load()) {
+        if (g_relay.serialOpen.load()) {
+            RelayFromCAT();  // paced by the serial read time-outs
+        } else {
+            RelayStopEvent().Wait(kIdleSleepMs);
+        }
+    }
+    return 0;
+}
+
+int VANWorkerProc(RelayWorkers* workers, IDisplayTarget* owner) {
+    IDisplayTarget* none = nullptr;
+    g_relay.mainWindow.compare_exchange_strong(none, owner);
+    while (workers->vanWorkerRunning.load()) {
+        // Straight back into the wait after a buffer, so data that follows at once
+        // is not held back; otherwise poll every 100 ms for a link.
+        bool relayed = false;
+        if (g_relay.vanConnected.load()) relayed = RelayFromVANPass();
+        if (!relayed) RelayStopEvent().Wait(kIdleSleepMs);
+    }
+    return 0;
+}
+
+RelayWorkers::~RelayWorkers() { Stop(); }
+
+void RelayWorkers::Start(IDisplayTarget* owner) {
+    Stop();
+    RelayStopEvent().Reset();
+    // The run flags are set before the threads start, so a Stop that follows at
+    // once always finds them set and clears them.
+    catWorkerRunning = true;
+    vanWorkerRunning = true;
+    m_catThread = std::thread(CATWorkerProc, this, owner);
+    m_vanThread = std::thread(VANWorkerProc, this, owner);
+}
+
+void RelayWorkers::Stop() {
+    catWorkerRunning = false;
+    vanWorkerRunning = false;
+    if (!m_catThread.joinable() && !m_vanThread.joinable()) return;
+    // Wake every wait a worker may be in: the serial read, the VAN wait (which
+    // has no time-out of its own), a connect or send wait, the idle sleeps.
+    RelayStopEvent().Signal();
+    CancelCATRead();
+    if (m_catThread.joinable()) m_catThread.join();
+    if (m_vanThread.joinable()) m_vanThread.join();
+    RelayStopEvent().Reset();
+}
+
+void StopRelayLinks(RelayWorkers& workers) {
+    workers.Stop();
+    CloseSerialPort();
+    DisconnectVAN();
+    SetProgressText("");
+    UpdateLinkText();
+}
+
+void ShutdownRelay(RelayWorkers& workers) {
+    workers.Stop();
+    CloseSerialPort();
+    std::shared_ptr<CSocketCommCls> link;
+    {
+        std::lock_guard lock(g_relay.vanMutex);
+        g_relay.vanConnected = false;
+        link = std::move(g_relay.vanLink);
+        g_relay.vanLink.reset();
+        if (link && link->HasSocket()) link->Socket().Shutdown();
+    }
+    if (link && RelayLogging()) WriteTrafficLog(TrafficKind::Event, "Socket Disconnect", 0);
+}

@@ -1,0 +1,157 @@
+#include "platform/tcp_socket.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "platform/clock.h"
+
+namespace platform {
+
+WakeEvent::WakeEvent() { m_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
+
+WakeEvent::~WakeEvent() {
+    if (m_fd >= 0) close(m_fd);
+}
+
+void WakeEvent::Signal() {
+    if (m_fd < 0) return;
+    const uint64_t one = 1;
+    ssize_t r = write(m_fd, &one, sizeof one);
+    (void)r;
+}
+
+void WakeEvent::Reset() {
+    if (m_fd < 0) return;
+    uint64_t value = 0;
+    ssize_t r = read(m_fd, &value, sizeof value);
+    (void)r;
+}
+
+bool WakeEvent::Signalled() const { return Wait(0); }
+
+bool WakeEvent::Wait(int ms) const {
+    if (m_fd < 0) {
+        SleepMs(ms);
+        return false;
+    }
+    pollfd p{m_fd, POLLIN, 0};
+    int r;
+    do {
+        r = poll(&p, 1, ms);
+    } while (r < 0 && errno == EINTR);
+    return r > 0 && (p.revents & POLLIN);
+}
+
+bool ParseIPv4(const char* text, uint32_t* addressNetworkOrder) {
+    in_addr_t a = inet_addr(text);
+    if (a == INADDR_NONE) return false;
+    *addressNetworkOrder = a;
+    return true;
+}
+
+TcpSocket::~TcpSocket() { Close(); }
+
+bool TcpSocket::Create() {
+    Close();
+    m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    return m_fd >= 0;
+}
+
+bool TcpSocket::SetNonBlocking() {
+    const int flags = fcntl(m_fd, F_GETFL, 0);
+    return flags >= 0 && fcntl(m_fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+void TcpSocket::Close() {
+    if (m_fd >= 0) {
+        close(m_fd);
+        m_fd = -1;
+    }
+}
+
+void TcpSocket::StartConnect(uint32_t addressNetworkOrder, uint16_t port) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = addressNetworkOrder;
+    sa.sin_port = htons(port);
+    int r = connect(m_fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+    (void)r;
+}
+
+TcpSocket::Wait TcpSocket::WaitReadable(int timeoutMs, const WakeEvent* wake) const {
+    pollfd p[2] = {{m_fd, POLLIN, 0}, {wake ? wake->Fd() : -1, POLLIN, 0}};
+    const int64_t deadline = timeoutMs >= 0 ? MonotonicMs() + timeoutMs : 0;
+    for (;;) {
+        int left = -1;
+        if (timeoutMs >= 0) left = static_cast<int>(std::max<int64_t>(0, deadline - MonotonicMs()));
+        const int r = poll(p, wake && wake->Fd() >= 0 ? 2 : 1, left);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return Wait::Failed;
+        if (r == 0) return Wait::TimedOut;
+        if (p[1].revents & POLLIN) return Wait::Woken;
+        if (p[0].revents & POLLNVAL) return Wait::Failed;
+        return Wait::Ready;  // data, an orderly close, or an error a receive will report
+    }
+}
+
+int TcpSocket::PendingError() const {
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return errno;
+    return err;
+}
+
+bool TcpSocket::Connected() const {
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    return getpeername(m_fd, reinterpret_cast<sockaddr*>(&peer), &len) == 0;
+}
+
+int TcpSocket::SendAll(const uint8_t* data, int length, int timeoutMs, const WakeEvent* wake) {
+    int sent = 0;
+    const int64_t deadline = MonotonicMs() + timeoutMs;
+    while (sent < length) {
+        const ssize_t n = send(m_fd, data + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += static_cast<int>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const int64_t left = deadline - MonotonicMs();
+            if (left <= 0) break;
+            pollfd p[2] = {{m_fd, POLLOUT, 0}, {wake ? wake->Fd() : -1, POLLIN, 0}};
+            const int r = poll(p, wake && wake->Fd() >= 0 ? 2 : 1, static_cast<int>(left));
+            if (r < 0 && errno != EINTR) break;
+            if (r > 0 && (p[1].revents & POLLIN)) break;
+            if (r > 0 && (p[0].revents & (POLLERR | POLLHUP | POLLNVAL))) break;
+            continue;
+        }
+        if (sent == 0) return -1;
+        break;
+    }
+    return sent;
+}
+
+int TcpSocket::Receive(uint8_t* dst, int capacity) {
+    for (;;) {
+        const ssize_t n = recv(m_fd, dst, static_cast<size_t>(capacity), 0);
+        if (n >= 0) return static_cast<int>(n);
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return -2;
+        return -1;
+    }
+}
+
+void TcpSocket::Shutdown() {
+    if (m_fd >= 0) shutdown(m_fd, SHUT_RDWR);
+}
+
+}  // namespace platform
