@@ -1,0 +1,78 @@
+#pragma once
+#include <functional>
+#include <string>
+
+#include "config/paths.h"
+
+// Self-management of the program: the version check with the self-update, the
+// install step with relocation and the desktop launcher, and the uninstall.
+// Everything here runs on the user-interface thread.
+
+// What the version check and the install step need of the main window.
+class IUpdateHost {
+public:
+    virtual ~IUpdateHost() = default;
+    // m_showAllowed: the main window cannot become visible while it is clear.
+    virtual void SetShowAllowed(bool allowed) = 0;
+    // m_confirmExit = false: the next quit asks nothing.
+    virtual void ClearConfirmExit() = 0;
+    // Queues the end of the main window's run (it ends once its loop takes it).
+    virtual void PostQuit() = 0;
+    // The application's plain box (caption ExeBase, OK, exclamation icon).
+    virtual void ShowAppMessage(const std::string& text) = 0;
+    // Runs the download window modally (RunUpdateDialog in update/gui/update_dlg.h)
+    // and returns its result: 1 when the file at path holds the complete, valid
+    // download; anything else otherwise. startResult is 0, or -1 when the window
+    // is not to start (it then shows "업데이트 오류" and downloads nothing).
+    virtual int RunDownloadWindow(const std::string& url, const std::string& path,
+                                  int startResult) = 0;
+};
+
+// Everything the checks take from the process, injectable for tests. The
+// defaults are the real program's values.
+struct UpdateOptions {
+    UpdateOptions();
+
+    PathValues paths;              // default: g_paths at construction
+    std::string host;              // update server "host[:port]"; default BRISKEN_UPDATE_HOST
+    std::string ownVersion;        // default BRISKEN_VERSION ("2.0.0.6")
+    std::string workDir;           // where scripts are written and run; "" = current directory
+    int pid = 0;                   // the process the scripts wait for; 0 = this process
+    int versionConnectMs = 5000;   // version request: connect time-out
+    int versionTotalMs = 15000;    // version request: whole request
+    std::function<bool()> networkUp;                 // default: platform::HasNetworkConnection
+    std::function<std::string()> desktopDir;         // default: platform::DesktopDir ("" = none)
+    // Launches a script detached; returns its process id or -1.
+    std::function<int(const std::string& script, const std::string& workDir)> launch;
+    std::function<int()> deleteAutoRun;              // default: DeleteAutoRunValue
+};
+
+// The version check. Returns -123 when there is no network connection (nothing
+// else is done), 1 otherwise: also when the server cannot be reached or its
+// answer is unusable (quietly), and after a launched update with the quit
+// queued. Creates at most one download window per process. When the download
+// fails it shows "업데이트 실패" and returns 1; start-up goes on.
+int CheckUpdate(IUpdateHost& host, const UpdateOptions& options = {});
+
+// The install step, run before CheckUpdate at every start with a network
+// connection: creates the install folder and the desktop launcher and, when the
+// running executable is not the installed one, copies itself there (with its
+// settings file when the install folder has none), launches "killfile.sh" and
+// "runextern.sh", removes the autostart entry and queues the quit. The caller
+// goes on regardless.
+void InstallSelf(IUpdateHost& host, const UpdateOptions& options = {});
+
+// Writes the desktop launcher folder + "/" + name pointing at target (working
+// folder: target's folder). Returns 1; shows "바로가기 생성 오류가 발생하였습니다."
+// through showMessage when the file cannot be written.
+int CreateDesktopShortcut(const std::string& target, const std::string& folder,
+                          const std::string& name,
+                          const std::function<void(const std::string&)>& showMessage);
+
+// The uninstall (after the settings dialog's question was answered Yes): writes
+// and launches "killfileall.sh", which removes the executable, its settings file
+// and its CATLOG folder beside the executable and in the install folder once this
+// process has ended, and deletes the desktop launcher at once. Does nothing at
+// all when the script cannot be written. The caller then removes the autostart
+// entry and queues the quit itself.
+void UninstallSelf(const UpdateOptions& options = {});
