@@ -1,1 +1,231 @@
-// filled in by the relay work
+#include "relay/serial_comm.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "log/traffic_log.h"
+#include "platform/clock.h"
+#include "platform/serial_device.h"
+#include "relay/display.h"
+#include "relay/relay_state.h"
+
+namespace {
+
+// The terminal paces the relay by these: a read of n bytes ends with n bytes,
+// or 100 ms after the last byte once one has come, or after 500 + n ms.
+constexpr platform::SerialReadTiming kReadTiming{100, 500, 1};
+
+// Texts in log lines are cut to 31 bytes, never inside a UTF-8 sequence.
+std::string Cut31(const std::string& text) {
+    if (text.size() <= 31) return text;
+    size_t end = 31;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
+platform::SerialParity ParityFromText(const std::string& text) {
+    if (text == "None") return platform::SerialParity::None;
+    if (text == "Even") return platform::SerialParity::Even;
+    if (text == "Odd") return platform::SerialParity::Odd;
+    return platform::SerialParity::Keep;
+}
+
+int DataBitsFromText(const std::string& text) {
+    if (text == "7 Bit") return 7;
+    if (text == "8 Bit") return 8;
+    return 0;
+}
+
+platform::SerialStopBits StopBitsFromText(const std::string& text) {
+    if (text == "1 Bit") return platform::SerialStopBits::One;
+    if (text == "1.5 Bit") return platform::SerialStopBits::OneAndHalf;
+    if (text == "2 Bit") return platform::SerialStopBits::Two;
+    return platform::SerialStopBits::Keep;
+}
+
+void LogEvent(const char* text) { WriteTrafficLog(TrafficKind::Event, text, 0); }
+
+}  // namespace
+
+int SpeedTextToBaud(const std::string& speed) {
+    struct Entry {
+        const char* text;
+        int baud;
+    };
+    // First match wins. "28800" and "33600" have long been set as 38400, and
+    // the PCI_ texts stand for the rates of one particular adapter card.
+    static constexpr Entry kTable[] = {
+        {"300", 300},           {"600", 600},           {"1200", 1200},
+        {"2400", 2400},         {"4800", 4800},         {"9600", 9600},
+        {"14400", 14400},       {"19200", 19200},       {"28800", 38400},
+        {"33600", 38400},       {"38400", 38400},       {"56000", 56000},
+        {"57600", 57600},       {"115200", 115200},     {"128000", 128000},
+        {"256000", 256000},     {"PCI_9600", 1075},     {"PCI_19200", 2212},
+        {"PCI_38400", 4300},    {"PCI_57600", 6450},    {"PCI_500K", 56000},
+    };
+    for (const Entry& e : kTable) {
+        if (speed == e.text) return e.baud;
+    }
+    return 0;
+}
+
+std::string SerialDevicePath(const std::string& portName) {
+    if (portName.size() > 3 && portName.compare(0, 3, "COM") == 0 &&
+        std::all_of(portName.begin() + 3, portName.end(),
+                    [](char c) { return c >= '0' && c <= '9'; }) &&
+        portName.size() <= 8) {
+        const int n = std::stoi(portName.substr(3));
+        if (n >= 1) return "/dev/ttyS" + std::to_string(n - 1);
+    }
+    return portName;
+}
+
+CSerialCommCls::CSerialCommCls(std::string portName, std::string speed, std::string parity,
+                               std::string dataBits, std::string stopBits)
+    : m_portName(std::move(portName)),
+      m_speed(std::move(speed)),
+      m_parity(std::move(parity)),
+      m_dataBits(std::move(dataBits)),
+      m_stopBits(std::move(stopBits)),
+      m_device(std::make_unique<platform::SerialDevice>()) {}
+
+// The device's destructor releases whatever is still held.
+CSerialCommCls::~CSerialCommCls() = default;
+
+void CSerialCommCls::UseDevice(std::unique_ptr<platform::SerialDevice> device) {
+    if (device) m_device = std::move(device);
+}
+
+int CSerialCommCls::Open() {
+    if (!m_device->Open(SerialDevicePath(m_portName))) return SERIAL_ERR_OPEN;
+    m_open.store(1);
+    ConfigurePort();
+    // Without its wake-ups the port could not be stopped cleanly; let go of it
+    // rather than keep it held by a half-made object.
+    int code = 0;
+    if (!m_device->CreateReadWakeup()) {
+        code = SERIAL_ERR_READ_EVENT;
+    } else if (!m_device->CreateWriteWakeup()) {
+        code = SERIAL_ERR_WRITE_EVENT;
+    }
+    if (code != 0) {
+        m_open.store(0);
+        m_device->Close();
+        return code;
+    }
+    m_device->SetDtr(true);
+    return 0;
+}
+
+void CSerialCommCls::ConfigurePort() {
+    if (m_open.load() != 1) return;
+    platform::SerialLineSettings settings;
+    settings.baud = SpeedTextToBaud(m_speed);
+    settings.parity = ParityFromText(m_parity);
+    settings.dataBits = DataBitsFromText(m_dataBits);
+    settings.stopBits = StopBitsFromText(m_stopBits);
+    m_device->Configure(settings);  // purges both directions first
+    m_device->SetRts(true);         // a pseudo-terminal has no modem lines: ignored
+}
+
+void CSerialCommCls::Close() {
+    if (m_open.exchange(0) == 1) {
+        m_device->CancelWrite();
+        std::lock_guard lock(m_writeMutex);
+        m_device->SetDtr(false);
+        m_device->Purge();
+    }
+    // Give the terminal time to see DTR drop before the line is let go.
+    platform::SleepMs(100);
+    m_device->Close();
+}
+
+int CSerialCommCls::Read(uint8_t* dst, int count) {
+    if (dst == nullptr || count <= 0 || count > kMaxRead || m_open.load() != 1) return -1;
+    std::fill_n(m_readScratch.begin(), count, uint8_t{0});
+    const int n = m_device->Read(m_readScratch.data(), count, kReadTiming);
+    if (n > 0) std::memcpy(dst, m_readScratch.data(), static_cast<size_t>(n));
+    return n;
+}
+
+int CSerialCommCls::Write(const uint8_t* buf, int count) {
+    if (m_open.load() != 1) return 0;
+    std::lock_guard lock(m_writeMutex);
+    return m_device->Write(buf, count, kWriteTimeoutMs) ? 1 : 0;
+}
+
+void CSerialCommCls::CancelRead() { m_device->CancelRead(); }
+
+void CSerialCommCls::CancelWrite() { m_device->CancelWrite(); }
+
+bool OpenSerialPort(const std::string& portName, const std::string& speed) {
+    return OpenSerialPort(portName, speed, SerialDeviceFactory{});
+}
+
+bool OpenSerialPort(const std::string& portName, const std::string& speed,
+                    const SerialDeviceFactory& makeDevice) {
+    // A new open always starts from a fresh object; the old one lets go of
+    // anything it still held.
+    delete g_relay.serialLink.exchange(nullptr);
+
+    auto* link = new CSerialCommCls(portName, speed, "None", "8 Bit", "1 Bit");
+    if (makeDevice) link->UseDevice(makeDevice());
+    g_relay.serialLink.store(link);
+
+    const int code = link->Open();
+    char line[160];
+    if (code == 0) {
+        g_relay.serialOpen.store(true);
+        SetTransferState("", kNormalColour);
+        if (RelayLogging()) {
+            std::snprintf(line, sizeof line, "Serial Open OK (Port : %s, Baudrate : %s)",
+                          Cut31(portName).c_str(), Cut31(speed).c_str());
+            LogEvent(line);
+        }
+        return true;
+    }
+    g_relay.serialOpen.store(false);
+    SetTransferState("Serial Open FAIL", kErrorColour);
+    if (RelayLogging()) {
+        std::snprintf(line, sizeof line,
+                      "Serial Open FAIL (Port : %s, Baudrate : %s) [ErrorCode : %d]",
+                      Cut31(portName).c_str(), Cut31(speed).c_str(), code);
+        LogEvent(line);
+    }
+    return false;
+}
+
+int ReadCAT(uint8_t* dst, int count) {
+    CSerialCommCls* link = g_relay.serialLink.load();
+    return link ? link->Read(dst, count) : -1;
+}
+
+int WriteCAT(const uint8_t* buf, int count) {
+    CSerialCommCls* link = g_relay.serialLink.load();
+    return link ? link->Write(buf, count) : 0;
+}
+
+void SendCATControl(uint8_t byte) {
+    CSerialCommCls* link = g_relay.serialLink.load();
+    if (link == nullptr) return;
+    uint8_t burst[5];
+    std::fill_n(burst, 5, byte);
+    // One write under the port's write lock: the burst never interleaves.
+    link->Write(burst, 5);
+    if (RelayLogging()) WriteTrafficLog(TrafficKind::PcToCat, burst, 5);
+}
+
+void CancelCATRead() {
+    if (CSerialCommCls* link = g_relay.serialLink.load()) link->CancelRead();
+}
+
+void CloseSerialPort() {
+    g_relay.serialOpen.store(false);
+    if (CSerialCommCls* link = g_relay.serialLink.load()) {
+        link->Close();
+        g_relay.serialLink.store(nullptr);
+        delete link;
+    }
+    if (RelayLogging()) LogEvent("Serial CLOSE");
+}

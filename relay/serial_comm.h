@@ -1,5 +1,8 @@
 #pragma once
+#include <array>
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,17 +27,64 @@ public:
     CSerialCommCls(const CSerialCommCls&) = delete;
     CSerialCommCls& operator=(const CSerialCommCls&) = delete;
 
+    // Uses the given device instead of a fresh one (tests make its wake-ups fail).
+    void UseDevice(std::unique_ptr<platform::SerialDevice> device);
+
+    // Opens the device exclusively, configures it and makes the read and write
+    // wake-ups: 0, or SERIAL_ERR_OPEN / _READ_EVENT / _WRITE_EVENT. Any failure
+    // leaves the port released. UI thread.
+    int Open();
+
     // Line settings, buffers, purge; does nothing unless the port is open.
     void ConfigurePort();
 
-    // ... the rest belongs to the serial link's implementation.
+    // Clears the open flag, lowers DTR, purges and releases the port. UI thread.
+    void Close();
+
+    // The read, write and cancel operations behind ReadCAT, WriteCAT and
+    // CancelCATRead; same results.
+    int Read(uint8_t* dst, int count);
+    int Write(const uint8_t* buf, int count);
+    void CancelRead();
+    // Ends a write waiting for room at once (it returns 0).
+    void CancelWrite();
+
+    bool IsOpen() const { return m_open.load() == 1; }
+    const std::string& PortName() const { return m_portName; }
+    const std::string& Speed() const { return m_speed; }
+    // The device, for reading back the line settings. Valid while this lives.
+    const platform::SerialDevice& Device() const { return *m_device; }
+
+    static constexpr int kMaxRead = 3073;       // largest read a caller may ask for
+    static constexpr int kWriteTimeoutMs = 1000;
+
+private:
+    std::string m_portName;
+    std::string m_speed;
+    std::string m_parity;
+    std::string m_dataBits;
+    std::string m_stopBits;
+    std::unique_ptr<platform::SerialDevice> m_device;
+    std::atomic<int> m_open{0};
+    std::mutex m_writeMutex;           // one write (one burst) on the line at a time
+    std::array<uint8_t, kMaxRead> m_readScratch{};  // terminal worker only
 };
+
+// The bit rate the speed table sets for a speed text ("28800" gives 38400,
+// "PCI_500K" 56000), or 0 when the text is not in the table and the driver's
+// rate stays.
+int SpeedTextToBaud(const std::string& speed);
+
+// Builds the port object's device; tests pass one whose wake-ups cannot be made.
+using SerialDeviceFactory = std::function<std::unique_ptr<platform::SerialDevice>()>;
 
 // "COMn" names open /dev/ttyS(n-1); any other name is a device path as it stands.
 std::string SerialDevicePath(const std::string& portName);
 
 // Opens and configures the port; sets g_relay.serialOpen. UI thread, workers stopped.
 bool OpenSerialPort(const std::string& portName, const std::string& speed);
+bool OpenSerialPort(const std::string& portName, const std::string& speed,
+                    const SerialDeviceFactory& makeDevice);
 // Reads up to count bytes (count <= 3073): the count read, 0 on time-out (or when
 // cancelled), -1 on failure. Terminal worker only.
 int ReadCAT(uint8_t* dst, int count);

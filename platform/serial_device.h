@@ -1,0 +1,130 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// Why the last call on a SerialDevice failed.
+enum class SerialErrorKind {
+    None,
+    InvalidArgument,  // the caller's mistake: bad count, null buffer, not open
+    Busy,             // another program (or another open here) holds the port
+    Os,               // the system refused; the text carries errno's text
+};
+
+struct SerialError {
+    SerialErrorKind kind = SerialErrorKind::None;
+    int code = 0;      // errno for Busy and Os, else 0
+    std::string text;  // what failed and why, for logs and messages
+};
+
+enum class SerialParity { Keep, None, Odd, Even };
+enum class SerialStopBits { Keep, One, OneAndHalf, Two };
+
+// Line settings to apply; Keep (or 0) leaves the driver's value.
+struct SerialLineSettings {
+    int baud = 0;      // bits per second; 0 keeps the driver's rate
+    int dataBits = 0;  // 7 or 8; 0 keeps the driver's value
+    SerialParity parity = SerialParity::Keep;
+    SerialStopBits stopBits = SerialStopBits::Keep;
+};
+
+// When a read completes: count bytes; or, once a byte has come, more than
+// intervalMs without another; or totalConstMs + count * totalPerByteMs in all.
+struct SerialReadTiming {
+    int intervalMs = 100;
+    int totalConstMs = 500;
+    int totalPerByteMs = 1;
+};
+
+// A serial line (or one side of a pseudo-terminal) with non-blocking I/O and
+// bounded waits. One reader thread and any number of writer threads may use an
+// open device at the same time provided writers serialise among themselves;
+// Open, Configure and Close belong to one controlling thread while no I/O runs.
+// CancelRead and CancelWrite may be called from any thread.
+class SerialDevice {
+public:
+    SerialDevice();
+    virtual ~SerialDevice();  // closes everything still open
+    SerialDevice(const SerialDevice&) = delete;
+    SerialDevice& operator=(const SerialDevice&) = delete;
+
+    // Opens an existing device exclusively (advisory lock plus TIOCEXCL).
+    // False with Busy when another open holds it, Os for anything else.
+    bool Open(const std::string& path);
+
+    // Makes a new pseudo-terminal pair and opens its master side here; the
+    // slave side is set raw and stays open as well (so the master never sees a
+    // hang-up before the other program opens the slave). slavePath receives the
+    // slave's device path.
+    bool OpenPseudoTerminal(std::string& slavePath);
+
+    bool IsOpen() const { return m_fd >= 0; }
+
+    // The wake-ups a pending read or write waits on besides the line itself.
+    // Virtual so a test can make their creation fail.
+    virtual bool CreateReadWakeup();
+    virtual bool CreateWriteWakeup();
+
+    // Raw mode, no flow control, receiver on, modem lines ignored, then the
+    // given settings. A rate or setting the driver refuses keeps the driver's
+    // value; no failure is reported (the line stays as the driver had it).
+    void Configure(const SerialLineSettings& settings);
+
+    // Discards what is queued in both directions.
+    void Purge();
+    // Discards what is queued for output only.
+    void PurgeOutput();
+
+    // Raise or lower DTR / RTS. Devices without modem lines (pseudo-terminals)
+    // refuse; that is ignored and reported only by the result.
+    bool SetDtr(bool on);
+    bool SetRts(bool on);
+
+    // The output rate the line is set to now (read back from the driver), or
+    // -1 when it cannot be read.
+    int CurrentBaud() const;
+    // Character size (5..8), or -1.
+    int CurrentDataBits() const;
+
+    // Reads up to count bytes by the timing rule: the count read; 0 when the
+    // time ran out with nothing, or when cancelled; -1 on an invalid argument
+    // (at once) or a failed line (only after the whole time-out has passed or
+    // a cancel came, so a caller polling a dead line does not spin). Bytes
+    // already read when the line fails are returned first.
+    int Read(uint8_t* dst, int count, const SerialReadTiming& timing);
+
+    // Writes all bytes within timeoutMs. On time-out or failure what was not
+    // written yet is dropped and the output queue is purged, so nothing of
+    // this write trails into the next one; the result is false.
+    bool Write(const uint8_t* src, int count, int timeoutMs);
+
+    // Ends a pending Read at once; every later Read returns 0 at once until
+    // Close. Any thread.
+    void CancelRead();
+    // Ends a pending Write at once (it fails); later writes fail until Close.
+    void CancelWrite();
+
+    // Releases the lock and every descriptor. Safe to call twice.
+    void Close();
+
+    // Why Open or OpenPseudoTerminal failed (controlling thread only; Read and
+    // Write report by their results alone, so they never race on it).
+    const SerialError& LastError() const { return m_error; }
+    const std::string& Path() const { return m_path; }
+
+private:
+    void SetError(SerialErrorKind kind, int code, std::string text);
+
+    int m_fd = -1;
+    int m_slaveFd = -1;  // pseudo-terminal pairs made here only
+    int m_readWake = -1;
+    int m_writeWake = -1;
+    std::atomic<bool> m_readCancelled{false};
+    std::atomic<bool> m_writeCancelled{false};
+    std::string m_path;
+    SerialError m_error;
+};
+
+}  // namespace platform
