@@ -1,0 +1,62 @@
+#include "platform/desktop.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/system.h"
+
+namespace platform {
+
+std::string ParseUserDirsDesktop(const std::string& text, const std::string& home) {
+    std::istringstream in(text);
+    std::string line;
+    std::string found;
+    while (std::getline(in, line)) {
+        size_t i = line.find_first_not_of(" \t");
+        if (i == std::string::npos || line[i] == '#') continue;
+        static const std::string kKey = "XDG_DESKTOP_DIR=";
+        if (line.compare(i, kKey.size(), kKey) != 0) continue;
+        std::string value = line.substr(i + kKey.size());
+        while (!value.empty() && (value.back() == '\r' || value.back() == ' ' || value.back() == '\t'))
+            value.pop_back();
+        if (value.size() < 2 || value.front() != '"' || value.back() != '"') continue;
+        value = value.substr(1, value.size() - 2);
+        // The format allows only "$HOME/..." or an absolute path; \" and \\ escape.
+        std::string unescaped;
+        for (size_t k = 0; k < value.size(); ++k) {
+            if (value[k] == '\\' && k + 1 < value.size()) ++k;
+            unescaped += value[k];
+        }
+        if (unescaped == "$HOME") {
+            found = home;
+        } else if (unescaped.rfind("$HOME/", 0) == 0) {
+            found = home + unescaped.substr(5);
+        } else if (!unescaped.empty() && unescaped.front() == '/') {
+            found = unescaped;
+        } else {
+            continue;
+        }
+    }
+    return found;
+}
+
+std::string DesktopDirFrom(const std::string& configHome, const std::string& home) {
+    const std::string config = !configHome.empty() ? configHome : home + "/.config";
+    std::ifstream in(config + "/user-dirs.dirs", std::ios::binary);
+    std::string dir;
+    if (in) {
+        std::ostringstream text;
+        text << in.rdbuf();
+        dir = ParseUserDirsDesktop(text.str(), home);
+    }
+    if (dir.empty()) {
+        if (home.empty()) return {};
+        dir = home + "/Desktop";
+    }
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    return IsDirectory(dir) ? dir : std::string();
+}
+
+std::string DesktopDir() { return DesktopDirFrom(GetEnv("XDG_CONFIG_HOME"), GetEnv("HOME")); }
+
+}  // namespace platform

@@ -1,0 +1,125 @@
+#include "platform/launcher.h"
+
+#include <elf.h>
+#include <fcntl.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+namespace platform {
+namespace {
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd() { Close(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+    void Close() {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd;
+};
+
+bool ReadAll(int fd, void* buf, size_t n) {
+    auto* p = static_cast<char*>(buf);
+    while (n > 0) {
+        const ssize_t r = ::read(fd, p, n);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        p += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+void WriteAll(int fd, const void* buf, size_t n) {
+    const auto* p = static_cast<const char*>(buf);
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return;
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+}
+
+}  // namespace
+
+int LaunchScriptDetached(const std::string& script, const std::string& workDir) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return -1;
+    Fd readEnd(fds[0]);
+    Fd writeEnd(fds[1]);
+
+    // Everything the children need is prepared here: after fork only
+    // async-signal-safe calls are allowed.
+    std::string scriptArg = script;
+    char shell[] = "/bin/sh";
+    char* argv[] = {shell, scriptArg.data(), nullptr};
+    const char* dir = workDir.empty() ? nullptr : workDir.c_str();
+    const int wfd = writeEnd.get();
+
+    const pid_t child = fork();
+    if (child < 0) return -1;
+    if (child == 0) {
+        // The middle process starts a new session and forks again, so the shell
+        // is nobody's child of ours and never becomes our zombie.
+        setsid();
+        const pid_t shellPid = fork();
+        if (shellPid != 0) {
+            const int sent = shellPid > 0 ? static_cast<int>(shellPid) : -1;
+            WriteAll(wfd, &sent, sizeof sent);
+            _exit(0);
+        }
+        int err = 0;
+        if (dir != nullptr && chdir(dir) != 0) err = errno;
+        if (err == 0) {
+            const int devnull = open("/dev/null", O_RDWR);
+            if (devnull >= 0) {
+                dup2(devnull, 0);
+                dup2(devnull, 1);
+                dup2(devnull, 2);
+            }
+            // Our pipe's write end is close-on-exec; everything else of ours goes.
+            for (int fd = 3; fd < 1024; ++fd) {
+                if (fd != wfd) close(fd);
+            }
+            execv(shell, argv);
+            err = errno;
+        }
+        WriteAll(wfd, &err, sizeof err);
+        _exit(127);
+    }
+    writeEnd.Close();
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    int shellPid = -1;
+    if (!ReadAll(readEnd.get(), &shellPid, sizeof shellPid) || shellPid <= 0) return -1;
+    // EOF here means the exec went through (the pipe closed on exec).
+    int err = 0;
+    if (ReadAll(readEnd.get(), &err, sizeof err)) return -1;
+    return shellPid;
+}
+
+int CurrentProcessId() { return static_cast<int>(getpid()); }
+
+bool IsNativeExecutable(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    unsigned char ident[EI_NIDENT] = {};
+    if (!in.read(reinterpret_cast<char*>(ident), sizeof ident)) return false;
+    if (std::memcmp(ident, ELFMAG, SELFMAG) != 0) return false;
+    const unsigned char wantClass = sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32;
+    return ident[EI_CLASS] == wantClass;
+}
+
+}  // namespace platform

@@ -1,0 +1,26 @@
+#pragma once
+#include <optional>
+#include <string>
+
+// The update server's answer and the version numbers it is compared by.
+
+// A version text as a number: every '.' deleted, then the longest decimal
+// number at the start (leading white space, an optional sign, digits, an
+// optional exponent); 0 when there is none. "2.0.0.10" -> 20010, "2.1" -> 21.
+double VersionNumber(const std::string& text);
+
+// The first line of an answer body as the check reads it: the bytes up to and
+// including the first LF, every CR dropped, at most kMaxAnswerLine bytes.
+constexpr size_t kMaxAnswerLine = 1023;
+std::string FirstAnswerLine(const std::string& body);
+
+struct UpdateAnswer {
+    std::string status;   // "ok" marks a usable answer
+    std::string version;  // dotted numbers
+    std::string url;      // where the new executable is
+};
+
+// Parses the first answer line: a JSON object whose "status", "version" and
+// "url" are strings (the first of repeated keys counts). Anything else - not
+// JSON, not an object, a key missing or not a string - is no answer.
+std::optional<UpdateAnswer> ParseUpdateAnswer(const std::string& line);
