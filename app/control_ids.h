@@ -1,0 +1,35 @@
+#pragma once
+
+// Numeric IDs of the windows' controls and the tray menu's commands. Each is
+// also the objectName of its control or action, so tests can find it.
+namespace ids {
+
+// Main window.
+inline constexpr int kPortList = 1000;
+inline constexpr int kSpeedList = 1001;
+inline constexpr int kConnect = 1002;
+inline constexpr int kDisconnect = 1003;
+inline constexpr int kSettings = 1004;
+inline constexpr int kLinkLine = 1005;
+inline constexpr int kProgressLine = 1006;  // both windows
+inline constexpr int kMainBar = 1007;
+inline constexpr int kMainTransferText = 1021;
+
+// Status window.
+inline constexpr int kAlphaSlider = 1016;
+inline constexpr int kStatusLinkLine = 1017;
+inline constexpr int kStatusBar = 1018;
+inline constexpr int kStatusTransferText = 1022;
+
+// Tray menu.
+inline constexpr int kMenuRestore = 32776;
+inline constexpr int kMenuAbout = 32777;
+inline constexpr int kMenuExit = 32778;
+inline constexpr int kMenuHide = 32779;
+inline constexpr int kMenuShowStatus = 32781;
+inline constexpr int kMenuHideStatus = 32783;
+
+// The tray icon's tip and every window question's caption.
+inline constexpr const char* kProductName = "Talmira";
+
+}  // namespace ids
