@@ -1,0 +1,20 @@
+#pragma once
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+// Starting, waiting for and ending the processes of the self-management tests.
+
+// Starts program with args in dir with exactly env; returns its pid (-1 on failure).
+int StartProcess(const std::string& program, const std::vector<std::string>& args,
+                 const std::string& dir, const std::vector<std::string>& env);
+// Waits for a child started above (bounded); kills it by pid when it overstays.
+// Returns its exit status, or -1.
+int WaitChild(int pid, std::chrono::milliseconds limit);
+// True when a process with this pid exists (and is not a zombie).
+bool ProcessAlive(int pid);
+// Ends a process by pid that is still there.
+void EndProcess(int pid);
+// Polls cond every 20 ms until it holds or limit passes.
+bool WaitUntil(const std::function<bool()>& cond, std::chrono::milliseconds limit);

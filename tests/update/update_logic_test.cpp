@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/desktop.h"
+#include "tests/support/temp_dir.h"
+#include "update/scripts.h"
+#include "update/update_answer.h"
+
+namespace {
+
+TEST(VersionNumber, ReadsDottedVersionsAsOneNumber) {
+    struct Case {
+        const char* text;
+        double number;
+        bool updatesOver2006;
+    } cases[] = {
+        {"2.0.0.7", 2007, true},   {"2.0.0.6", 2006, false}, {"2.0.0.10", 20010, true},
+        {"2.0.1.0", 2010, true},   {"2.1", 21, false},       {"3", 3, false},
+        {"v2.0.0.7", 0, false},    {"", 0, false},           {"  2.0.0.8", 2008, true},
+        {"-2.0.0.7", -2007, false}, {"2.0.0.7b", 2007, true}, {"0x2007", 0, false},
+        {"inf", 0, false},         {"2e3", 2000, false},     {"2.0.0.7e", 2007, true},
+    };
+    const double own = VersionNumber("2.0.0.6");
+    ASSERT_EQ(own, 2006);
+    for (const auto& c : cases) {
+        EXPECT_EQ(VersionNumber(c.text), c.number) << c.text;
+        EXPECT_EQ(VersionNumber(c.text) > own, c.updatesOver2006) << c.text;
+    }
+}
+
+TEST(VersionNumber, LongVersionTextIsReadWhole) {
+    EXPECT_EQ(VersionNumber(std::string(40, '9')), 1e40 - 1);
+}
+
+TEST(FirstAnswerLine, TakesFirstLineWithoutCarriageReturns) {
+    struct Case {
+        std::string body, line;
+    } cases[] = {
+        {"{\"a\":1}\r\nsecond\r\n", "{\"a\":1}\n"},
+        {"one line without end", "one line without end"},
+        {"", ""},
+        {"\r\r\nx", "\n"},
+        {"a\rb\nc", "ab\n"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(FirstAnswerLine(c.body), c.line) << c.body;
+    EXPECT_EQ(FirstAnswerLine(std::string(5000, 'x')).size(), kMaxAnswerLine);
+}
+
+TEST(ParseUpdateAnswer, AcceptsOnlyObjectsWithThreeStrings) {
+    struct Case {
+        std::string line;
+        bool ok;
+        std::string status, version, url;
+    } cases[] = {
+        {R"({"status":"ok","version":"2.0.0.7","url":"http://127.0.0.1/f"})" "\n", true, "ok",
+         "2.0.0.7", "http://127.0.0.1/f"},
+        {R"({"status":"OK","version":"2.0.0.7","url":"u","extra":5})", true, "OK", "2.0.0.7", "u"},
+        {R"({"status":"ok","version":"2.0.0.7","url":""})", true, "ok", "2.0.0.7", ""},
+        {R"({"status":"ok","version":"1","url":"a","url":"b"})", true, "ok", "1", "a"},
+        {R"({"status":"ok","version":"2.0.0.7"})", false, "", "", ""},
+        {R"({"status":"ok","version":2007,"url":"u"})", false, "", "", ""},
+        {R"({"Status":"ok","version":"2.0.0.7","url":"u"})", false, "", "", ""},
+        {R"({"status":null,"version":"2.0.0.7","url":"u"})", false, "", "", ""},
+        {R"(["ok","2.0.0.7","u"])", false, "", "", ""},
+        {"<html>502 Bad Gateway</html>", false, "", "", ""},
+        {R"({"status":"ok","version":"2.0.0.7","url":"u"} trailing)", false, "", "", ""},
+        {R"({"status":"ok","version":"2.0.0.7",)", false, "", "", ""},
+        {"", false, "", "", ""},
+    };
+    for (const auto& c : cases) {
+        const auto answer = ParseUpdateAnswer(c.line);
+        ASSERT_EQ(answer.has_value(), c.ok) << c.line;
+        if (!answer) continue;
+        EXPECT_EQ(answer->status, c.status);
+        EXPECT_EQ(answer->version, c.version);
+        EXPECT_EQ(answer->url, c.url);
+    }
+}
+
+TEST(Scripts, QuoteEveryPathForSh) {
+    EXPECT_EQ(ShQuote("plain"), "'plain'");
+    EXPECT_EQ(ShQuote("with blank"), "'with blank'");
+    EXPECT_EQ(ShQuote("it's"), "'it'\\''s'");
+    EXPECT_EQ(ShQuote("$HOME `x` \"q\""), "'$HOME `x` \"q\"'");
+    EXPECT_EQ(ShQuote(""), "''");
+    EXPECT_EQ(JoinPath("/a/", "b"), "/a/b");
+    EXPECT_EQ(JoinPath("/a", "b"), "/a/b");
+}
+
+TEST(Scripts, KillfileNamesExactlyTheOldCopysFiles) {
+    const std::string text =
+        KillfileScriptText(42, "/old place/it's/", "brisken", "brisken.ini", "/cwd/killfile.sh");
+    EXPECT_EQ(text.rfind("#!/bin/sh\n", 0), 0u);
+    EXPECT_NE(text.find("pid=42\n"), std::string::npos);
+    EXPECT_NE(text.find("while kill -0 \"$pid\""), std::string::npos);
+    EXPECT_NE(text.find("rm -f -- '/old place/it'\\''s/brisken' '/old place/it'\\''s/brisken.ini'\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("rm -rf -- '/old place/it'\\''s/CATLOG'\n"), std::string::npos);
+    EXPECT_EQ(text.substr(text.size() - 28), "rm -f -- '/cwd/killfile.sh'\n");
+    EXPECT_EQ(text.find('\r'), std::string::npos);
+}
+
+TEST(Scripts, UpdateAndRunexternStartTheInstalledCopy) {
+    const std::string update =
+        UpdateScriptText(7, "/h/QAVEX/UpdateFile.sob", "/h/QAVEX/brisken", "/c/update_brisken.sh");
+    EXPECT_NE(update.find("if [ -f '/h/QAVEX/UpdateFile.sob' ]"), std::string::npos);
+    EXPECT_NE(update.find("cp -- '/h/QAVEX/UpdateFile.sob' '/h/QAVEX/brisken.new'"), std::string::npos);
+    EXPECT_NE(update.find("mv -f -- '/h/QAVEX/brisken.new' '/h/QAVEX/brisken'"), std::string::npos);
+    EXPECT_NE(update.find("'/h/QAVEX/brisken' </dev/null >/dev/null 2>&1 &"), std::string::npos);
+    EXPECT_NE(update.find("rm -f -- '/h/QAVEX/UpdateFile.sob' '/c/update_brisken.sh'\n"), std::string::npos);
+
+    const std::string run = RunexternScriptText(7, "/h/QA VEX/brisken", "/c/runextern.sh");
+    EXPECT_NE(run.find("pid=7\n"), std::string::npos);
+    EXPECT_NE(run.find("'/h/QA VEX/brisken' </dev/null >/dev/null 2>&1 &"), std::string::npos);
+    EXPECT_LT(run.find("done\n"), run.find("'/h/QA VEX/brisken' </dev/null"));
+}
+
+TEST(Scripts, KillfileallNamesBothFolders) {
+    const std::string text = KillfileallScriptText(9, "/e/", "/h/QAVEX", "brisken", "brisken.ini",
+                                                   "/c/killfileall.sh");
+    EXPECT_NE(text.find("rm -f -- '/e/brisken' '/e/brisken.ini' '/h/QAVEX/brisken' "
+                        "'/h/QAVEX/brisken.ini'\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("rm -rf -- '/e/CATLOG' '/h/QAVEX/CATLOG'\n"), std::string::npos);
+}
+
+TEST(Scripts, DesktopEntryEscapesTheTarget) {
+    const std::string text = DesktopEntryText("brisken", "/h/my \"QA\" $x\\%/brisken", "/h/my dir");
+    EXPECT_NE(text.find("[Desktop Entry]\nType=Application\n"), std::string::npos);
+    EXPECT_NE(text.find("Exec=\"/h/my \\\\\"QA\\\\\" \\\\$x\\\\\\\\%%/brisken\"\n"), std::string::npos);
+    EXPECT_NE(text.find("Path=/h/my dir\n"), std::string::npos);
+    EXPECT_NE(text.find("Icon="), std::string::npos);
+}
+
+TEST(DesktopFolder, FollowsUserDirsElseDesktop) {
+    EXPECT_EQ(platform::ParseUserDirsDesktop("# c\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n", "/h"), "/h/Schreibtisch");
+    EXPECT_EQ(platform::ParseUserDirsDesktop("XDG_DESKTOP_DIR=\"/abs/desk\"\n", "/h"), "/abs/desk");
+    EXPECT_EQ(platform::ParseUserDirsDesktop("XDG_DESKTOP_DIR=\"relative\"\n", "/h"), "");
+    EXPECT_EQ(platform::ParseUserDirsDesktop("XDG_MUSIC_DIR=\"$HOME/M\"\n", "/h"), "");
+
+    TempDir home;
+    EXPECT_EQ(platform::DesktopDirFrom("", home.path()), "");  // missing folder: none
+    std::filesystem::create_directory(home / "Desktop");
+    EXPECT_EQ(platform::DesktopDirFrom("", home.path()), home / "Desktop");
+    std::filesystem::create_directories(home / "cfg");
+    std::filesystem::create_directory(home / "Bureau");
+    WriteFile(home / "cfg/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/Bureau\"\n");
+    EXPECT_EQ(platform::DesktopDirFrom(home / "cfg", home.path()), home / "Bureau");
+}
+
+}  // namespace
