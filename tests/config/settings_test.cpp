@@ -140,17 +140,27 @@ TEST_F(SettingsStore, FileThatCannotBeCreatedLeavesValuesAndLogsAnEmptyEvent) {
 }
 
 TEST_F(SettingsStore, FileThatCannotBeReadLeavesValues) {
-    // A folder where the file should be.
-    ASSERT_TRUE(std::filesystem::create_directory(Ini()));
-    Scribble();
-    EXPECT_EQ(LoadSettings(Ini()), 0);
-    ExpectScribbled();
-    EXPECT_TRUE(std::filesystem::is_directory(Ini()));
-    EXPECT_EQ(TrafficLog(), EmptyEventLine());
-
-    // Saving into it neither crashes nor replaces the folder.
-    SaveSetting("COMMON", "log", "Y");
-    EXPECT_TRUE(std::filesystem::is_directory(Ini()));
+    struct Case {
+        const char* name;
+        bool (*make)(const std::string& path);
+    } cases[] = {
+        {"a folder in its place",
+         [](const std::string& p) { return std::filesystem::create_directory(p); }},
+        // Opening a FIFO for reading would wait for a writer forever.
+        {"a FIFO in its place", [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = m_dir / (std::string(c.name) + ".ini");
+        ASSERT_TRUE(c.make(path));
+        Scribble();
+        EXPECT_EQ(LoadSettings(path), 0);
+        ExpectScribbled();
+        // Saving into it neither hangs, crashes nor replaces it.
+        SaveSetting("COMMON", "log", "Y");
+        EXPECT_FALSE(std::filesystem::is_regular_file(path));
+    }
+    EXPECT_EQ(TrafficLog(), EmptyEventLine() + EmptyEventLine() + EmptyEventLine() + EmptyEventLine());
 }
 
 TEST_F(SettingsStore, UnreadableFileLeavesValuesAndIsNotOverwritten) {
