@@ -104,7 +104,12 @@ bool ConnectToVAN(const char* address, const char* port) {
         {
             std::lock_guard lock(g_relay.vanMutex);
             // A stop may have taken the link away while we waited.
-            if (g_relay.vanLink == link) g_relay.vanConnected = true;
+            if (g_relay.vanLink == link) {
+                // A new link starts with a fresh keep-alive count, even when the
+                // last one ended by its keep-alive in the pass just before.
+                g_relay.keepAliveTicks = g_relay.keepAliveStep.load();
+                g_relay.vanConnected = true;
+            }
         }
         if (g_relay.vanConnected.load()) {
             SetProgressText("");

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -45,6 +46,7 @@ protected:
 
     void TearDown() override {
         StopRelayLinks(workers);
+        if (HasFailure()) std::fprintf(stderr, "--- traffic log ---\n%s", Log().c_str());
         g_relay.mainWindow = nullptr;
         g_relay.statusWindow = nullptr;
         g_relay.keepAliveLimit = 720;
