@@ -121,6 +121,7 @@ bool ReplaceFile(const std::string& path, const std::string& bytes) {
         if (!ec) target = real.string();
     }
     const std::string tmp = target + ".tmp";
+    fs::remove(tmp, ec);  // a leftover, or a link that would be written through
     {
         std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
         if (!out) return WriteInPlace(target, bytes);

@@ -18,11 +18,16 @@ void ResetSettings();
 
 // Loads the settings from the INI file at iniPath, creating it with the five
 // defaults when missing, and remembers the path for SaveSetting.
-// 1 when read; 0 when the file was missing and could not be created.
+// 1 when read; 0 when the file was missing and could not be created, or cannot
+// be read (a folder in its place, no permission): then the values stay as they
+// were and an empty Event line goes to the traffic log. Values longer than 511
+// characters read as missing.
 int LoadSettings(const std::string& iniPath);
 
 // Writes one key into the remembered INI file (created when missing), keeping
-// every other line as it was.
+// the other sections, keys and comments in their order; the file is replaced
+// whole (written beside it and renamed). A file that cannot be read is left
+// untouched, and a name or value holding a line break is refused.
 void SaveSetting(const std::string& section, const std::string& key, const std::string& value);
 
 // The INI path SaveSetting writes to (set by LoadSettings or SetSettingsPath).
