@@ -12,9 +12,9 @@ class SerialDevice;
 }
 
 // Open result codes of the terminal port.
-inline constexpr int SERIAL_ERR_OPEN = -1;        // absent, or held by another program
-inline constexpr int SERIAL_ERR_READ_EVENT = -2;  // the read wake-up cannot be made
-inline constexpr int SERIAL_ERR_WRITE_EVENT = -3; // the write wake-up cannot be made
+inline constexpr int SERIAL_ERR_OPEN = -1;         // absent, or held by another program
+inline constexpr int SERIAL_ERR_READ_EVENT = -2;   // the read wake-up cannot be made
+inline constexpr int SERIAL_ERR_WRITE_EVENT = -3;  // the write wake-up cannot be made
 
 // The terminal's serial port. One object at a time, reached through
 // g_relay.serialLink. Reads come from the terminal worker only; writes may come
@@ -55,7 +55,7 @@ public:
     // The device, for reading back the line settings. Valid while this lives.
     const platform::SerialDevice& Device() const { return *m_device; }
 
-    static constexpr int kMaxRead = 3073;       // largest read a caller may ask for
+    static constexpr int kMaxRead = 3073;  // largest read a caller may ask for
     static constexpr int kWriteTimeoutMs = 1000;
 
 private:
@@ -66,7 +66,7 @@ private:
     std::string m_stopBits;
     std::unique_ptr<platform::SerialDevice> m_device;
     std::atomic<int> m_open{0};
-    std::mutex m_writeMutex;           // one write (one burst) on the line at a time
+    std::mutex m_writeMutex;                        // one write (one burst) on the line at a time
     std::array<uint8_t, kMaxRead> m_readScratch{};  // terminal worker only
 };
 

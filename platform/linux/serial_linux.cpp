@@ -3,10 +3,6 @@
 // termios2 (arbitrary rates through BOTHER) comes from the kernel headers, which
 // clash with <termios.h>; everything here goes through ioctl instead.
 #include <asm/termbits.h>
-#include <cerrno>
-#include <chrono>
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -15,6 +11,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
 
 namespace platform {
 
@@ -37,8 +37,8 @@ std::string ErrnoText(const char* what, int err) {
 bool GetTermios(int fd, termios2& t) { return ::ioctl(fd, TCGETS2, &t) == 0; }
 
 void MakeRaw(termios2& t) {
-    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
-                                        ICRNL | IXON | IXOFF | IXANY);
+    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                        IXON | IXOFF | IXANY);
     t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
@@ -174,20 +174,30 @@ void SerialDevice::Configure(const SerialLineSettings& s) {
         t.c_cflag |= s.dataBits == 7 ? CS7 : CS8;
     }
     switch (s.parity) {
-    case SerialParity::None: t.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD); break;
-    case SerialParity::Even:
-        t.c_cflag = (t.c_cflag | PARENB) & ~static_cast<tcflag_t>(PARODD);
-        break;
-    case SerialParity::Odd: t.c_cflag |= PARENB | PARODD; break;
-    case SerialParity::Keep: break;
+        case SerialParity::None:
+            t.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD);
+            break;
+        case SerialParity::Even:
+            t.c_cflag = (t.c_cflag | PARENB) & ~static_cast<tcflag_t>(PARODD);
+            break;
+        case SerialParity::Odd:
+            t.c_cflag |= PARENB | PARODD;
+            break;
+        case SerialParity::Keep:
+            break;
     }
     if (t.c_cflag & PARENB) t.c_iflag |= INPCK;
     switch (s.stopBits) {
-    case SerialStopBits::One: t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB); break;
-    // One and a half is what a UART makes of "two" at five data bits.
-    case SerialStopBits::OneAndHalf:
-    case SerialStopBits::Two: t.c_cflag |= CSTOPB; break;
-    case SerialStopBits::Keep: break;
+        case SerialStopBits::One:
+            t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
+            break;
+        // One and a half is what a UART makes of "two" at five data bits.
+        case SerialStopBits::OneAndHalf:
+        case SerialStopBits::Two:
+            t.c_cflag |= CSTOPB;
+            break;
+        case SerialStopBits::Keep:
+            break;
     }
     termios2 withoutRate = t;
     if (s.baud > 0) {
@@ -232,10 +242,14 @@ int SerialDevice::CurrentDataBits() const {
     termios2 t{};
     if (m_fd < 0 || !GetTermios(m_fd, t)) return -1;
     switch (t.c_cflag & CSIZE) {
-    case CS5: return 5;
-    case CS6: return 6;
-    case CS7: return 7;
-    default: return 8;
+        case CS5:
+            return 5;
+        case CS6:
+            return 6;
+        case CS7:
+            return 7;
+        default:
+            return 8;
     }
 }
 
@@ -278,7 +292,8 @@ int SerialDevice::Read(uint8_t* dst, int count, const SerialReadTiming& timing) 
             lastByte = NowMs();
             continue;
         }
-        if (n < 0 && (errno == EAGAIN || errno == EINTR) && (ev & (POLLHUP | POLLERR | POLLNVAL)) == 0)
+        if (n < 0 && (errno == EAGAIN || errno == EINTR) &&
+            (ev & (POLLHUP | POLLERR | POLLNVAL)) == 0)
             continue;
         // End of file, EIO or a hang-up: the line is gone (an unplugged adapter,
         // a closed pseudo-terminal master).

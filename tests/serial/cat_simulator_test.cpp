@@ -1,9 +1,10 @@
+#include "tools/catsim/cat_simulator.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "platform/serial_device.h"
-#include "tools/catsim/cat_simulator.h"
 
 namespace {
 
@@ -12,12 +13,14 @@ TEST(CatSimulatorAddress, OnlyLoopbackOrUnusableTextsAreSent) {
         const char* address;
         bool safe;
     } cases[] = {
-        {"127.0.0.1", true},   {"127.1.2.3", true},  {"", true},          {"bad-address", true},
-        {"999.1.1.1", false},  {"10.0.0.1", false},  {"1.2.3", false},    {"0x7f.1", false},
-        {" 10.0.0.1", false},  {"10.0.0.1 x", false}, {"127.0.0.1x", false}, {"127.0.0.1:80", true}, {"abc", false},
-        {"127.", false},
+        {"127.0.0.1", true},   {"127.1.2.3", true},   {"", true},
+        {"bad-address", true}, {"999.1.1.1", false},  {"10.0.0.1", false},
+        {"1.2.3", false},      {"0x7f.1", false},     {" 10.0.0.1", false},
+        {"10.0.0.1 x", false}, {"127.0.0.1x", false}, {"127.0.0.1:80", true},
+        {"abc", false},        {"127.", false},
     };
-    for (const auto& c : cases) EXPECT_EQ(catsim::IsSafeRequestAddress(c.address), c.safe) << c.address;
+    for (const auto& c : cases)
+        EXPECT_EQ(catsim::IsSafeRequestAddress(c.address), c.safe) << c.address;
 }
 
 TEST(CatSimulatorPair, RequestFramesAndRefusals) {

@@ -20,7 +20,12 @@ class SerialFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         platform::LocalTime t;
-        t.year = 2024; t.month = 3; t.day = 5; t.hour = 9; t.minute = 5; t.second = 3;
+        t.year = 2024;
+        t.month = 3;
+        t.day = 5;
+        t.hour = 9;
+        t.minute = 5;
+        t.second = 3;
         m_clock = std::make_unique<ManualClock>(t);
         ConfigureTrafficLog(m_dir.path(), "gate", m_clock->AsClock());
         g_logEnabled.store(true);
@@ -56,7 +61,9 @@ protected:
         for (const std::string& l : LogLines()) out.push_back(l.size() > 15 ? l.substr(15) : l);
         return out;
     }
-    static std::string EventBody(const std::string& text) { return "           [0   ] [" + text + "]"; }
+    static std::string EventBody(const std::string& text) {
+        return "           [0   ] [" + text + "]";
+    }
 
     TempDir m_dir;
     std::unique_ptr<ManualClock> m_clock;

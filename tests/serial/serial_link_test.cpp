@@ -14,12 +14,27 @@ TEST(SerialSpeedTable, TextsMapToRates) {
         const char* text;
         int baud;
     } cases[] = {
-        {"300", 300},       {"9600", 9600},         {"14400", 14400},    {"28800", 38400},
-        {"33600", 38400},   {"38400", 38400},       {"56000", 56000},    {"57600", 57600},
-        {"115200", 115200}, {"256000", 256000},     {"PCI_9600", 1075},  {"PCI_19200", 2212},
-        {"PCI_38400", 4300}, {"PCI_57600", 6450},   {"PCI_500K", 56000},
+        {"300", 300},
+        {"9600", 9600},
+        {"14400", 14400},
+        {"28800", 38400},
+        {"33600", 38400},
+        {"38400", 38400},
+        {"56000", 56000},
+        {"57600", 57600},
+        {"115200", 115200},
+        {"256000", 256000},
+        {"PCI_9600", 1075},
+        {"PCI_19200", 2212},
+        {"PCI_38400", 4300},
+        {"PCI_57600", 6450},
+        {"PCI_500K", 56000},
         // Not in the table: the driver's rate stays.
-        {"4000", 0}, {"", 0}, {"pci_500k", 0}, {"9600 ", 0}, {"096OO", 0},
+        {"4000", 0},
+        {"", 0},
+        {"pci_500k", 0},
+        {"9600 ", 0},
+        {"096OO", 0},
     };
     for (const auto& c : cases) EXPECT_EQ(SpeedTextToBaud(c.text), c.baud) << c.text;
 }
@@ -29,9 +44,15 @@ TEST(SerialPortNames, ComNamesMapToTtySAndPathsStand) {
         const char* name;
         const char* path;
     } cases[] = {
-        {"COM1", "/dev/ttyS0"},        {"COM3", "/dev/ttyS2"},   {"COM20", "/dev/ttyS19"},
-        {"/dev/ttyUSB0", "/dev/ttyUSB0"}, {"COM0", "COM0"},      {"COM", "COM"},
-        {"COM3x", "COM3x"},            {"com3", "com3"},         {"COM99999999999", "COM99999999999"},
+        {"COM1", "/dev/ttyS0"},
+        {"COM3", "/dev/ttyS2"},
+        {"COM20", "/dev/ttyS19"},
+        {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+        {"COM0", "COM0"},
+        {"COM", "COM"},
+        {"COM3x", "COM3x"},
+        {"com3", "com3"},
+        {"COM99999999999", "COM99999999999"},
     };
     for (const auto& c : cases) EXPECT_EQ(SerialDevicePath(c.name), c.path) << c.name;
 }
@@ -49,8 +70,8 @@ TEST_F(SerialFixture, OpenConfiguresLineAndReportsSuccess) {
     ASSERT_EQ(states.size(), 1u);
     EXPECT_EQ(states[0].text, "");
     EXPECT_EQ(states[0].colour, kNormalColour);
-    EXPECT_EQ(LogBodies(),
-              std::vector<std::string>{EventBody("Serial Open OK (Port : " + Path() + ", Baudrate : 9600)")});
+    EXPECT_EQ(LogBodies(), std::vector<std::string>{EventBody("Serial Open OK (Port : " + Path() +
+                                                              ", Baudrate : 9600)")});
 }
 
 TEST_F(SerialFixture, SpeedTextsSetTheLineRateOrKeepTheDrivers) {
@@ -59,8 +80,8 @@ TEST_F(SerialFixture, SpeedTextsSetTheLineRateOrKeepTheDrivers) {
     const struct {
         const char* speed;
         int expected;
-    } steps[] = {{"28800", 38400}, {"PCI_500K", 56000}, {"19200", 19200}, {"4000", 19200},
-                 {"115200", 115200}, {"PCI_9600", 1075}};
+    } steps[] = {{"28800", 38400}, {"PCI_500K", 56000}, {"19200", 19200},
+                 {"4000", 19200},  {"115200", 115200},  {"PCI_9600", 1075}};
     for (const auto& s : steps) {
         ASSERT_TRUE(OpenSerialPort(Path(), s.speed)) << s.speed;
         EXPECT_EQ(g_relay.serialLink.load()->Device().CurrentBaud(), s.expected) << s.speed;
@@ -78,8 +99,9 @@ TEST_F(SerialFixture, HeldPortFailsWithCodeMinusOne) {
     ASSERT_EQ(states.size(), 1u);
     EXPECT_EQ(states[0].text, "Serial Open FAIL");
     EXPECT_EQ(states[0].colour, kErrorColour);
-    EXPECT_EQ(LogBodies(), std::vector<std::string>{EventBody(
-                               "Serial Open FAIL (Port : " + Path() + ", Baudrate : 9600) [ErrorCode : -1]")});
+    EXPECT_EQ(LogBodies(),
+              std::vector<std::string>{EventBody("Serial Open FAIL (Port : " + Path() +
+                                                 ", Baudrate : 9600) [ErrorCode : -1]")});
 }
 
 TEST_F(SerialFixture, OpenPortIsHeldAgainstEveryOtherOpen) {
@@ -159,9 +181,9 @@ TEST_F(SerialFixture, WakeupFailureReleasesThePort) {
         });
         EXPECT_FALSE(opened);
         EXPECT_FALSE(g_relay.serialOpen.load());
-        EXPECT_EQ(LogBodies().back(), EventBody("Serial Open FAIL (Port : " + Path() +
-                                                ", Baudrate : 9600) [ErrorCode : " +
-                                                std::to_string(c.code) + "]"));
+        EXPECT_EQ(LogBodies().back(),
+                  EventBody("Serial Open FAIL (Port : " + Path() +
+                            ", Baudrate : 9600) [ErrorCode : " + std::to_string(c.code) + "]"));
         platform::SerialDevice other;
         EXPECT_TRUE(other.Open(Path())) << "code " << c.code << " left the port held";
     }

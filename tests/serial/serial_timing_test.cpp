@@ -33,7 +33,8 @@ std::future<TimedRead> ReadAsync(int count, std::promise<void>* started = nullpt
         TimedRead r;
         r.result = ReadCAT(buf.data(), count);
         r.ms = MsSince(t0);
-        if (r.result > 0) r.bytes.assign(reinterpret_cast<char*>(buf.data()), static_cast<size_t>(r.result));
+        if (r.result > 0)
+            r.bytes.assign(reinterpret_cast<char*>(buf.data()), static_cast<size_t>(r.result));
         return r;
     });
 }
@@ -132,7 +133,8 @@ TEST_F(SerialTiming, WriteThatCannotFinishIsDroppedAndNextWriteArrivesWhole) {
     std::string big(256 * 1024, '\0');
     for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>('A' + i % 26);
     const auto t0 = Clock::now();
-    EXPECT_EQ(WriteCAT(reinterpret_cast<const uint8_t*>(big.data()), static_cast<int>(big.size())), 0);
+    EXPECT_EQ(WriteCAT(reinterpret_cast<const uint8_t*>(big.data()), static_cast<int>(big.size())),
+              0);
     const int64_t ms = MsSince(t0);
     EXPECT_GE(ms, 990);
     EXPECT_LT(ms, 2000);

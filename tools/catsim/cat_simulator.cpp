@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 
 #include "platform/clock.h"
 #include "platform/serial_device.h"
@@ -15,11 +14,13 @@ constexpr int kWriteTimeoutMs = 1000;
 
 int64_t NowMs() { return platform::MonotonicMs(); }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 bool CouldBeNumeric(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') ||
-           c == 'x' || c == 'X' || c == '.';
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == 'x' ||
+           c == 'X' || c == '.';
 }
 
 }  // namespace
@@ -46,7 +47,8 @@ bool IsSafeRequestAddress(std::string_view address) {
     const std::string_view word = address.substr(begin, end - begin);
 
     if (word.size() > 4 && word.substr(0, 4) == "127." &&
-        std::all_of(word.begin(), word.end(), [](char c) { return (c >= '0' && c <= '9') || c == '.'; }))
+        std::all_of(word.begin(), word.end(),
+                    [](char c) { return (c >= '0' && c <= '9') || c == '.'; }))
         return true;
     // A word with a character no numeric address form uses cannot reach a host.
     return std::any_of(word.begin(), word.end(), [](char c) { return !CouldBeNumeric(c); }) ||

@@ -43,13 +43,20 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (arg == "--pty") pty = true;
-        else if (arg == "--device" && hasValue) device = argv[++i];
-        else if (arg == "--baud" && hasValue) baud = std::atoi(argv[++i]);
-        else if (arg == "--address" && hasValue) address = argv[++i];
-        else if (arg == "--van-port" && hasValue) vanPort = argv[++i];
-        else if (arg == "--message" && hasValue) message = argv[++i];
-        else if (arg == "--wait-ms" && hasValue) waitMs = std::atoi(argv[++i]);
+        if (arg == "--pty")
+            pty = true;
+        else if (arg == "--device" && hasValue)
+            device = argv[++i];
+        else if (arg == "--baud" && hasValue)
+            baud = std::atoi(argv[++i]);
+        else if (arg == "--address" && hasValue)
+            address = argv[++i];
+        else if (arg == "--van-port" && hasValue)
+            vanPort = argv[++i];
+        else if (arg == "--message" && hasValue)
+            message = argv[++i];
+        else if (arg == "--wait-ms" && hasValue)
+            waitMs = std::atoi(argv[++i]);
         else {
             Usage();
             return 2;
@@ -72,8 +79,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     cat->SetObserver([](catsim::Direction d, std::string_view bytes) {
-        std::printf("%s [%zu] %s\n", d == catsim::Direction::ToGateway ? "->" : "<-",
-                    bytes.size(), catsim::Hex(bytes).c_str());
+        std::printf("%s [%zu] %s\n", d == catsim::Direction::ToGateway ? "->" : "<-", bytes.size(),
+                    catsim::Hex(bytes).c_str());
         std::fflush(stdout);
     });
     std::printf("line: %s\n", cat->DevicePath().c_str());
