@@ -1,0 +1,88 @@
+#!/bin/sh
+# Runs the gateway's main job for real: the Talmira program relays one card
+# transaction between a simulated terminal (on a pseudo-terminal) and a
+# simulated VAN (on 127.0.0.1), and the traffic log is printed as it grows.
+# Where there is no display the program runs headless (Qt's offscreen platform).
+# Everything happens under a temporary HOME, so the user's own settings,
+# autostart entry and desktop are never touched.
+set -eu
+cd "$(dirname "$0")"
+./setup.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build --target brisken catsim_cli vansim_tool
+
+top=$(pwd)
+demo=$(mktemp -d /tmp/talmira-demo-XXXXXX)
+pids=""
+cleanup() {
+    for p in $pids; do kill "$p" 2>/dev/null || true; done
+    for p in $pids; do wait "$p" 2>/dev/null || true; done
+    rm -rf "$demo"
+}
+trap cleanup EXIT INT TERM
+
+export HOME="$demo/home"
+export XDG_CONFIG_HOME="$HOME/.config"
+unset HOMEDRIVE || true
+mkdir -p "$HOME/QAVEX" "$XDG_CONFIG_HOME"
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    export QT_QPA_PLATFORM=offscreen
+fi
+
+# The program lives in its install folder, as an installed copy would.
+cp "$top/build/app/brisken" "$HOME/QAVEX/brisken"
+
+"$top/build/tools/vansim/vansim" --port 0 --greeting "VAN READY" >"$demo/vansim.out" 2>&1 &
+pids="$pids $!"
+i=0
+until grep -q "listening on" "$demo/vansim.out"; do
+    i=$((i + 1)); [ $i -lt 100 ] || { echo "vansim did not start"; exit 1; }; sleep 0.1
+done
+van_port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$demo/vansim.out")
+
+"$top/build/tools/catsim/catsim" --pty --van-port "$van_port" --wait-ms 30000 >"$demo/catsim.out" 2>&1 &
+cat_pid=$!
+pids="$pids $cat_pid"
+i=0
+until grep -q "^line: " "$demo/catsim.out"; do
+    i=$((i + 1)); [ $i -lt 100 ] || { echo "catsim did not start"; exit 1; }; sleep 0.1
+done
+line=$(sed -n 's/^line: //p' "$demo/catsim.out")
+
+# Settings: the terminal's line, auto-connect, the status window and the log on.
+cat >"$HOME/QAVEX/brisken.ini" <<INI
+[COMPORT]
+port=$line
+speed=9.6K
+[STATUSBOX]
+show=show
+[COMMON]
+auto_run=Y
+log=Y
+INI
+
+echo "== terminal on $line, VAN on 127.0.0.1:$van_port; starting Talmira"
+(cd "$HOME/QAVEX" && exec ./brisken) >"$demo/brisken.out" 2>&1 &
+pids="$pids $!"
+
+# Print the traffic log as it grows until the terminal has finished.
+log_dir="$HOME/QAVEX/CATLOG"
+shown=0
+i=0
+while kill -0 "$cat_pid" 2>/dev/null && [ $i -lt 600 ]; do
+    if [ -d "$log_dir" ]; then
+        lines=$(cat "$log_dir"/*.LOG 2>/dev/null | wc -l)
+        if [ "$lines" -gt "$shown" ]; then
+            cat "$log_dir"/*.LOG | tr -d '\r' | tail -n +"$((shown + 1))" | head -n "$((lines - shown))"
+            shown=$lines
+        fi
+    fi
+    i=$((i + 1)); sleep 0.1
+done
+sleep 0.5
+cat "$log_dir"/*.LOG 2>/dev/null | tr -d '\r' | tail -n +"$((shown + 1))"
+echo "== the terminal's side"
+cat "$demo/catsim.out"
+echo "== the VAN's side"
+cat "$demo/vansim.out"
+wait "$cat_pid" && echo "== transaction complete" || { echo "== transaction FAILED"; exit 1; }
