@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <chrono>
+#include <filesystem>
+#include <string>
+
+#include "platform/network.h"
+#include "tests/support/temp_dir.h"
+#include "tools/catsim/cat_simulator.h"
+#include "tools/vansim/van_simulator.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Reads from the terminal until the text has come (bounded); all that came.
+std::string ReadUntilContains(catsim::CatSimulator& cat, const std::string& text, int timeoutMs) {
+    std::string got;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (got.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        got += cat.ReadUntilQuiet(100, 500);
+    }
+    return got;
+}
+
+// The installed program, started as a shop would start it, relays one whole
+// terminal transaction to a VAN on this machine and traces it.
+TEST(EndToEnd, ProgramRelaysAWholeTransaction) {
+    if (!platform::HasNetworkConnection()) {
+        GTEST_SKIP() << "the program ends at once on a machine without a network connection";
+    }
+    TempDir home;
+    const std::string installDir = home / "QAVEX";
+    fs::create_directories(installDir);
+    // A name of its own, so no other copy of the program on this machine counts.
+    const std::string exe = installDir + "/brisken-e2e";
+    fs::copy_file(BRISKEN_BINARY, exe);
+    fs::permissions(exe, fs::perms::owner_all);
+
+    VanSimulator van({.mode = VanSimulator::Mode::Echo, .greeting = "HELLO"});
+    ASSERT_TRUE(van.Start());
+    auto cat = catsim::CatSimulator::CreatePty();
+    ASSERT_TRUE(cat);
+    WriteFile(installDir + "/brisken-e2e.ini",
+              "[COMPORT]\nport=" + cat->DevicePath() +
+                  "\nspeed=9.6K\n[STATUSBOX]\nshow=hidden\n[COMMON]\nauto_run=Y\nlog=Y\n");
+
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", QString::fromStdString(home.path()));
+    env.insert("XDG_CONFIG_HOME", QString::fromStdString(home / ".config"));
+    env.insert("XDG_DATA_HOME", QString::fromStdString(home / ".local/share"));
+    env.insert("XDG_CACHE_HOME", QString::fromStdString(home / ".cache"));
+    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(home.path()));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.remove("HOMEDRIVE");
+    program.setProcessEnvironment(env);
+    program.setWorkingDirectory(QString::fromStdString(installDir));
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.start(QString::fromStdString(exe), {});
+    ASSERT_TRUE(program.waitForStarted(5000));
+
+    // The program connects by itself; the terminal asks until it answers.
+    bool answered = false;
+    for (int i = 0; i < 40 && !answered && program.state() == QProcess::Running; ++i) {
+        ASSERT_TRUE(cat->SendLoneCr());
+        answered = cat->ExpectBurst(catsim::kACK, 500);
+    }
+    EXPECT_TRUE(answered) << "the program never answered the terminal";
+
+    if (answered) {
+        cat->ReadUntilQuiet(150, 400);  // any late ACKs
+        ASSERT_TRUE(cat->SendRequest("127.0.0.1", std::to_string(van.Port())));
+        EXPECT_TRUE(van.WaitAccepted(1, 5000));
+        EXPECT_NE(ReadUntilContains(*cat, "HELLO", 5000).find("HELLO"), std::string::npos);
+        ASSERT_TRUE(cat->Send("PAY 1000"));
+        EXPECT_TRUE(van.WaitReceived(8, 5000));
+        EXPECT_EQ(van.Received(), "PAY 1000");
+        EXPECT_NE(ReadUntilContains(*cat, "PAY 1000", 5000).find("PAY 1000"), std::string::npos);
+        ASSERT_TRUE(cat->SendRun(catsim::kESC));
+        EXPECT_TRUE(van.WaitClosed(1, 5000));
+    }
+
+    program.terminate();
+    if (!program.waitForFinished(5000)) {
+        program.kill();
+        program.waitForFinished(5000);
+    }
+
+    std::string log;
+    if (fs::is_directory(installDir + "/CATLOG")) {
+        for (const auto& e : fs::directory_iterator(installDir + "/CATLOG")) {
+            EXPECT_EQ(e.path().filename().string().rfind("brisken-e2e_", 0), 0u);
+            log += ReadFile(e.path().string());
+        }
+    }
+    // Each buffer is traced as it came in and as it went out.
+    const std::string pay = "[5041592031303030]";  // "PAY 1000"
+    for (const char* direction : {"[CAT->PC ]", "[PC ->VAN]", "[VAN->PC ]", "[PC ->CAT]"}) {
+        EXPECT_NE(log.find(std::string(direction) + " [8   ] " + pay), std::string::npos)
+            << direction << "\n" << log;
+    }
+}
+
+}  // namespace
