@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QVBoxLayout>
 
+#include "app/app_icon.h"
 #include "config/gui/dialog_keys.h"
 
 QPointer<CAboutDialog> g_pAboutDlg;
@@ -64,6 +65,7 @@ CAboutDialog::CAboutDialog(QWidget* owner)
               Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
     setWindowTitle(QStringLiteral("Talmira"));
     setModal(false);
+    setWindowIcon(AppIcon());
 
     QPalette pal = palette();
     pal.setColor(QPalette::Window, Qt::white);
@@ -72,7 +74,7 @@ CAboutDialog::CAboutDialog(QWidget* owner)
     setAutoFillBackground(true);
 
     auto* icon = MakeLabel(QString(), IDC_ICON);
-    icon->setPixmap(QApplication::windowIcon().pixmap(32, 32));
+    icon->setPixmap(AppIcon().pixmap(32, 32));
     icon->setFixedSize(32, 32);
 
     auto* title = MakeLabel(QString::fromUtf8("Talmira 카드 결제 게이트웨이"), IDC_TITLE);

@@ -10,11 +10,13 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <cctype>
 #include <string>
 
+#include "app/app_icon.h"
 #include "app/main_window_control.h"
 #include "app/message_box.h"
 #include "config/gui/combo_port_list.h"
@@ -92,7 +94,7 @@ CSettingDlg::CSettingDlg(QWidget* parent, IMainWindowControl* mainControl, Servi
 
 void CSettingDlg::BuildControls() {
     setWindowTitle(QStringLiteral("Talmira SETUP"));
-    setWindowIcon(QApplication::windowIcon());
+    setWindowIcon(AppIcon());
 
     // White behind the dialog and its static controls, black text on them.
     QPalette pal = palette();
@@ -298,8 +300,19 @@ void CSettingDlg::OnUninstallClicked() {
         msgbox::Answer::Yes)
         return;
     m_services.uninstall();
-    PostClose();
+    // The quit is requested only after the dialog's own close has run (and
+    // asked its apply question): a quit that ends every running loop at once
+    // would otherwise end this dialog's loop with the close still queued. The
+    // main window outlives this dialog, so the quit is never dropped with it.
+    QPointer<CSettingDlg> self(this);
+    IMainWindowControl* control = m_mainControl;
+    QMetaObject::invokeMethod(
+        qApp,
+        [self, control] {
+            if (self) self->close();
+            if (control != nullptr) control->PostQuit();
+        },
+        Qt::QueuedConnection);
     if (m_mainControl != nullptr) m_mainControl->ClearConfirmExit();
     DeleteAutoRunValue();
-    if (m_mainControl != nullptr) m_mainControl->PostQuit();
 }

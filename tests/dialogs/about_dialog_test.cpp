@@ -65,6 +65,7 @@ TEST_F(AboutDialogTest, ShowsVersionTitleAndHelpLinks) {
     EXPECT_EQ(Control<QLabel>(CAboutDialog::IDC_VERSION)->text(), QStringLiteral("2.0.0.6"));
     EXPECT_FALSE(Control<QLabel>(CAboutDialog::IDC_TITLE)->text().isEmpty());
     EXPECT_FALSE(Control<QLabel>(CAboutDialog::IDC_COPYRIGHT)->text().isEmpty());
+    EXPECT_FALSE(Control<QLabel>(CAboutDialog::IDC_ICON)->pixmap().isNull());
     EXPECT_EQ(Control<QGroupBox>(CAboutDialog::IDC_HELPGROUP)->title(), QString::fromUtf8("도움말"));
 
     struct Link {

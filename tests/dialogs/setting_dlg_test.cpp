@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <cstdlib>
 #include <optional>
 #include <sstream>
@@ -61,7 +62,10 @@ public:
     void ClearConfirmExit() override { m_events.push_back("ClearConfirmExit"); }
     void PostQuit() override {
         m_events.push_back(IsAutoRunRegistered() ? "PostQuit with autostart" : "PostQuit");
+        // As the main window does: every running loop ends at once.
+        if (exitLoops) QCoreApplication::exit(0);
     }
+    bool exitLoops = false;
 
 private:
     std::vector<std::string>& m_events;
@@ -81,6 +85,7 @@ protected:
         g_listedPorts = {"COM3", "COM5"};
         msgbox::SetAnswerer([this](const msgbox::Request& r) {
             m_asked.push_back(r.text);
+            m_events.push_back(r.text == kApplyQuestion ? "apply asked" : "question");
             EXPECT_EQ(r.caption, QStringLiteral("Talmira"));
             EXPECT_EQ(r.buttons, msgbox::Buttons::YesNo);
             EXPECT_EQ(r.icon, msgbox::Icon::None);
@@ -399,7 +404,7 @@ TEST_F(SettingDlgTest, UninstallAnsweredNoChangesNothing) {
     Control<QPushButton>(*dlg, CSettingDlg::IDC_UNINSTALL)->click();
     QCoreApplication::processEvents();
     EXPECT_THAT(m_asked, ElementsAre(kDeleteQuestion));
-    EXPECT_THAT(m_events, IsEmpty());
+    EXPECT_THAT(m_events, ElementsAre("question"));
     EXPECT_TRUE(IsAutoRunRegistered());
     EXPECT_TRUE(dlg->isVisible());
 }
@@ -411,11 +416,32 @@ TEST_F(SettingDlgTest, UninstallAfterPortChangeAsksApplyAndRequestsRemoval) {
     Choose(List(*dlg, CSettingDlg::IDC_PORTLIST), "COM3");
     m_answers = {msgbox::Answer::Yes, msgbox::Answer::Yes};
     Control<QPushButton>(*dlg, CSettingDlg::IDC_UNINSTALL)->click();
-    EXPECT_THAT(m_events, ElementsAre("UninstallSelf", "ClearConfirmExit", "PostQuit"));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !dlg->isVisible(); }, 5000));
+    // The quit comes after the close has asked: a quit that ends every loop at
+    // once must not swallow the question.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !m_events.empty() && m_events.back() == "PostQuit"; }, 5000));
+    EXPECT_THAT(m_events, ElementsAre("question", "UninstallSelf", "ClearConfirmExit", "apply asked",
+                                      "PostQuit"));
     EXPECT_THAT(m_asked, ElementsAre(kDeleteQuestion, kApplyQuestion));
     EXPECT_EQ(dlg->m_applyNow, 1);
     EXPECT_FALSE(IsAutoRunRegistered());
+}
+
+TEST_F(SettingDlgTest, UninstallRunModallyAsksApplyBeforeAQuitThatEndsEveryLoop) {
+    Configure("5", "9.6K", "Y");
+    m_control.exitLoops = true;
+    auto dlg = Open();
+    m_answers = {msgbox::Answer::Yes, msgbox::Answer::No};
+    QTimer::singleShot(0, dlg.get(), [&] {
+        Choose(List(*dlg, CSettingDlg::IDC_PORTLIST), "COM3");
+        Control<QPushButton>(*dlg, CSettingDlg::IDC_UNINSTALL)->click();
+    });
+    QTimer::singleShot(10000, dlg.get(), [&] { dlg->done(QDialog::Accepted); });  // bound only
+    EXPECT_EQ(dlg->exec(), QDialog::Rejected);
+    EXPECT_THAT(m_asked, ElementsAre(kDeleteQuestion, kApplyQuestion));
+    EXPECT_THAT(m_events, ElementsAre("question", "UninstallSelf", "ClearConfirmExit", "apply asked",
+                                      "PostQuit"));
+    EXPECT_EQ(dlg->m_applyNow, 0);
 }
 
 }  // namespace
