@@ -27,7 +27,7 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
 if [ -n "$label" ]; then
-    ctest --test-dir "$dir" --output-on-failure -L "$label" -j 2
+    ctest --test-dir "$dir" --output-on-failure -L "$label" -LE slow -j 2
 else
-    ctest --test-dir "$dir" --output-on-failure -j 2
+    ctest --test-dir "$dir" --output-on-failure -LE slow -j 2
 fi
