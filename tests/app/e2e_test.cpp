@@ -39,7 +39,10 @@ TEST(EndToEnd, ProgramRelaysAWholeTransaction) {
     fs::copy_file(BRISKEN_BINARY, exe);
     fs::permissions(exe, fs::perms::owner_all);
 
-    VanSimulator van({.mode = VanSimulator::Mode::Echo, .greeting = "HELLO"});
+    VanSimulator::Options vanOptions;
+    vanOptions.mode = VanSimulator::Mode::Echo;
+    vanOptions.greeting = "HELLO";
+    VanSimulator van(vanOptions);
     ASSERT_TRUE(van.Start());
     auto cat = catsim::CatSimulator::CreatePty();
     ASSERT_TRUE(cat);

@@ -217,7 +217,9 @@ TEST_F(MainWindow, CloseAsksOnlyAfterASuccessfulStart) {
             ASSERT_EQ(AskedTexts(),
                       std::vector<QString>{QStringLiteral("오류가 있어 프로그램을 종료합니다.")});
         }
-        if (!started) EXPECT_EQ(w.TrayMenu(), nullptr);  // no tray icon after a failed start
+        if (!started) {
+            EXPECT_EQ(w.TrayMenu(), nullptr);  // no tray icon after a failed start
+        }
         asked.clear();
         answer = c.answer;
         w.close();
