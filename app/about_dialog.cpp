@@ -67,11 +67,7 @@ CAboutDialog::CAboutDialog(QWidget* owner)
     setModal(false);
     setWindowIcon(AppIcon());
 
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, Qt::white);
-    pal.setColor(QPalette::WindowText, Qt::black);
-    setPalette(pal);
-    setAutoFillBackground(true);
+    PaintWhite(this);
 
     auto* icon = MakeLabel(QString(), IDC_ICON);
     icon->setPixmap(AppIcon().pixmap(32, 32));

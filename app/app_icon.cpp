@@ -1,5 +1,8 @@
 #include "app/app_icon.h"
 
+#include <QPalette>
+#include <QWidget>
+
 // The resources live in a static library, so they are registered by hand.
 static void InitBriskenResources() { Q_INIT_RESOURCE(brisken); }
 
@@ -11,4 +14,12 @@ QIcon AppIcon() {
         icon.addFile(QStringLiteral(":/brisken/brisken-%1.png").arg(size), QSize(size, size));
     }
     return icon;
+}
+
+void PaintWhite(QWidget* window) {
+    QPalette pal = window->palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    pal.setColor(QPalette::WindowText, Qt::black);
+    window->setPalette(pal);
+    window->setAutoFillBackground(true);
 }

@@ -120,12 +120,7 @@ void CBriskenDlg::BuildControls() {
     setWindowTitle(Q(ids::kProductName));
     setWindowIcon(AppIcon());
 
-    // White background, black texts.
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, Qt::white);
-    pal.setColor(QPalette::WindowText, Qt::black);
-    setPalette(pal);
-    setAutoFillBackground(true);
+    PaintWhite(this);
 
     m_portList = new QComboBox(this);
     m_portList->setObjectName(QString::number(ids::kPortList));

@@ -37,12 +37,7 @@ CProgressDlg::CProgressDlg(ScreenRect screenRect)
     setWindowIcon(AppIcon());
     setModal(false);
 
-    // White background, black texts.
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, Qt::white);
-    pal.setColor(QPalette::WindowText, Qt::black);
-    setPalette(pal);
-    setAutoFillBackground(true);
+    PaintWhite(this);
 
     m_alphaSlider->setObjectName(QString::number(ids::kAlphaSlider));
     m_alphaSlider->setTickPosition(QSlider::NoTicks);

@@ -96,12 +96,7 @@ void CSettingDlg::BuildControls() {
     setWindowTitle(QStringLiteral("Talmira SETUP"));
     setWindowIcon(AppIcon());
 
-    // White behind the dialog and its static controls, black text on them.
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, Qt::white);
-    pal.setColor(QPalette::WindowText, Qt::black);
-    setPalette(pal);
-    setAutoFillBackground(true);
+    PaintWhite(this);
 
     auto* heading = new QLabel(QString::fromUtf8("일반설정"));
     auto* line = new QFrame;

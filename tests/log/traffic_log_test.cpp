@@ -48,9 +48,9 @@ TEST(TrafficLogFormat, EveryKindHasItsTagAndWidths) {
 }
 
 TEST(TrafficLogFormat, RequestFrameExampleAndHighBytes) {
-    const std::string request = "\x01" "192.0.2.10" "\x1C" "5010" "\x17";
-    EXPECT_EQ(Line(TrafficKind::CatToPc, request, 17, At(2024, 3, 5, 9, 5, 4, 7)),
-              "09:05:04.007 > [CAT->PC ] [17  ] [013139322E302E322E31301C3530313017]\r\n");
+    const std::string request = "\x01" "127.0.0.1" "\x1C" "5010" "\x17";
+    EXPECT_EQ(Line(TrafficKind::CatToPc, request, 16, At(2024, 3, 5, 9, 5, 4, 7)),
+              "09:05:04.007 > [CAT->PC ] [16  ] [013132372E302E302E311C3530313017]\r\n");
 
     std::string high;
     for (int b = 0x80; b <= 0xFF; ++b) high += static_cast<char>(b);

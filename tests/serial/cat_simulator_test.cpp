@@ -14,9 +14,9 @@ TEST(CatSimulatorAddress, OnlyLoopbackOrUnusableTextsAreSent) {
         bool safe;
     } cases[] = {
         {"127.0.0.1", true},   {"127.1.2.3", true},   {"", true},
-        {"bad-address", true}, {"999.1.1.1", false},  {"10.0.0.1", false},
-        {"1.2.3", false},      {"0x7f.1", false},     {" 10.0.0.1", false},
-        {"10.0.0.1 x", false}, {"127.0.0.1x", false}, {"127.0.0.1:80", true},
+        {"bad-address", true}, {"999.1.1.1", false},  {"0.0.0.0", false},
+        {"1.2.3", false},      {"0x7f.1", false},     {" 0.0.0.0", false},
+        {"0.0.0.0 x", false}, {"127.0.0.1x", false}, {"127.0.0.1:80", true},
         {"abc", false},        {"127.", false},
     };
     for (const auto& c : cases)
@@ -30,7 +30,7 @@ TEST(CatSimulatorPair, RequestFramesAndRefusals) {
     ASSERT_TRUE(gateway.Open(cat->DevicePath()));
     ASSERT_TRUE(gateway.CreateReadWakeup());
 
-    EXPECT_FALSE(cat->SendRequest("10.0.0.1", "5010"));
+    EXPECT_FALSE(cat->SendRequest("0.0.0.0", "5010"));
     ASSERT_TRUE(cat->SendRequest("127.0.0.1", "5010"));
     uint8_t buf[64];
     const int n = gateway.Read(buf, sizeof buf, platform::SerialReadTiming{});
