@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "platform/serial_device.h"
+#include "platform/tcp_socket.h"
 #include "relay/relay_session.h"
 #include "relay/relay_state.h"
 #include "relay/serial_comm.h"
@@ -69,6 +71,58 @@ double IdleCpuPercent(int seconds) {
     return 100.0 * (CpuSeconds() - c0) / (Ms(Clock::now() - t0) / 1000.0);
 }
 
+void PrintStats(const char* what, const std::vector<double>& v) {
+    std::printf("%s, %zu samples: median %.3f ms, p99 %.3f ms\n", what, v.size(), Percentile(v, 0.5),
+                Percentile(v, 0.99));
+}
+
+// What the pseudo-terminal and loopback TCP cost by themselves, without the
+// relay: the same messages straight from the simulators to a plain reader.
+void Baselines(catsim::CatSimulator& cat, VanSimulator& van, int samples) {
+    std::vector<double> pty, tcp;
+    platform::SerialDevice line;
+    if (line.Open(cat.DevicePath())) {
+        line.Configure({});
+        uint8_t buf[64];
+        for (int i = 0; i < samples; ++i) {
+            const std::string msg = "T" + std::to_string(i);
+            const auto t0 = Clock::now();
+            cat.Send(msg);
+            platform::SerialReadTiming whole{1000, 1000, 0};  // returns once the bytes are in
+            if (line.Read(buf, static_cast<int>(msg.size()), whole) != static_cast<int>(msg.size())) break;
+            pty.push_back(Ms(Clock::now() - t0));
+        }
+        line.Close();
+    }
+    platform::TcpSocket client;
+    uint32_t loopback = 0;
+    platform::ParseIPv4("127.0.0.1", &loopback);
+    if (client.Create()) {
+        client.StartConnect(loopback, van.Port());
+        uint8_t buf[64];
+        if (client.WaitReadable(2000, nullptr) == platform::TcpSocket::Wait::Ready &&
+            client.Receive(buf, sizeof buf) > 0) {  // the greeting
+            for (int i = 0; i < samples; ++i) {
+                const std::string reply = "V" + std::to_string(i);
+                const auto t0 = Clock::now();
+                van.Send(reply);
+                int got = 0;
+                while (got < static_cast<int>(reply.size()) &&
+                       client.WaitReadable(2000, nullptr) == platform::TcpSocket::Wait::Ready) {
+                    const int n = client.Receive(buf + got, static_cast<int>(sizeof buf) - got);
+                    if (n <= 0) break;
+                    got += n;
+                }
+                tcp.push_back(Ms(Clock::now() - t0));
+            }
+        }
+        client.Close();
+        van.WaitClosed(1, 2000);
+    }
+    PrintStats("baseline: simulated terminal -> plain pty reader", pty);
+    PrintStats("baseline: simulated VAN -> plain loopback TCP reader", tcp);
+}
+
 bool Require(bool ok, const char* what) {
     if (!ok) std::fprintf(stderr, "relay_bench: %s\n", what);
     return ok;
@@ -88,6 +142,7 @@ int main(int argc, char** argv) {
     VanSimulator van(o);
     auto cat = catsim::CatSimulator::CreatePty();
     if (!Require(cat && van.Start(), "cannot make the pseudo-terminal or the VAN server")) return 1;
+    Baselines(*cat, van, kSamples);
     if (!Require(OpenSerialPort(cat->DevicePath(), "115200"), "cannot open the port")) return 1;
     RelayWorkers workers;
     workers.Start(nullptr);
@@ -118,10 +173,8 @@ int main(int argc, char** argv) {
         if (cat->ReadExactly(reply.size(), 3000) != reply) break;
         toCat.push_back(Ms(Clock::now() - t1));
     }
-    std::printf("terminal->VAN added latency (minus the 100 ms quiet gap), %zu samples: median %.3f ms, p99 %.3f ms\n",
-                toVan.size(), Percentile(toVan, 0.5), Percentile(toVan, 0.99));
-    std::printf("VAN->terminal added latency, %zu samples: median %.3f ms, p99 %.3f ms\n", toCat.size(),
-                Percentile(toCat, 0.5), Percentile(toCat, 0.99));
+    PrintStats("through the relay: terminal -> VAN, minus the 100 ms quiet gap", toVan);
+    PrintStats("through the relay: VAN -> terminal", toCat);
 
     g_relay.keepAliveLimit = 1 << 30;
     std::printf("idle CPU, link up: %.3f %% of a core\n", IdleCpuPercent(5));
