@@ -95,9 +95,10 @@ public:
     // already read when the line fails are returned first.
     int Read(uint8_t* dst, int count, const SerialReadTiming& timing);
 
-    // Writes all bytes within timeoutMs. On time-out or failure what was not
-    // written yet is dropped and the output queue is purged, so nothing of
-    // this write trails into the next one; the result is false.
+    // Writes all bytes, giving up only when the line takes nothing for
+    // timeoutMs: a slow line that keeps draining loses nothing. On giving up
+    // (a stuck line) or failure the rest is dropped and the output queue is
+    // purged, so nothing of this write trails into the next one; false.
     bool Write(const uint8_t* src, int count, int timeoutMs);
 
     // Ends a pending Read at once; every later Read returns 0 at once until

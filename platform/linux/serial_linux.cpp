@@ -316,7 +316,10 @@ bool SerialDevice::Write(const uint8_t* src, int count, int timeoutMs) {
     if (count == 0) return true;
     if (m_writeCancelled.load()) return false;
 
-    const int64_t deadline = NowMs() + timeoutMs;
+    // The time-out runs from the last byte the driver took: a slow line that
+    // keeps draining (a 2 KB answer at 9600 bit/s takes two seconds) gets all
+    // of its bytes, and only a line that takes nothing for timeoutMs is given up.
+    int64_t deadline = NowMs() + timeoutMs;
     int done = 0;
     pollfd fds[2] = {{m_fd, POLLOUT, 0}, {m_writeWake, POLLIN, 0}};
     const nfds_t nfds = m_writeWake >= 0 ? 2 : 1;
@@ -324,6 +327,7 @@ bool SerialDevice::Write(const uint8_t* src, int count, int timeoutMs) {
         const ssize_t n = ::write(m_fd, src + done, static_cast<size_t>(count - done));
         if (n > 0) {
             done += static_cast<int>(n);
+            deadline = NowMs() + timeoutMs;
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -337,8 +341,10 @@ bool SerialDevice::Write(const uint8_t* src, int count, int timeoutMs) {
         if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) && !(fds[0].revents & POLLOUT)) break;
     }
     if (done == count) return true;
-    // What is still queued of an abandoned write must not reach the line ahead
-    // of (or inside) the next one.
+    // The line took nothing for timeoutMs: it is stuck (the terminal does not
+    // read, or flow control holds it). What is still queued is stale; it is
+    // dropped so that nothing of it trails into the next write, and the next
+    // write (an ESC burst, say) reaches the terminal whole once it reads again.
     PurgeOutput();
     return false;
 }
