@@ -392,6 +392,8 @@ void CBriskenDlg::OnSettingsButton() {
         dialog.exec();
         applyNow = dialog.m_applyNow;
     }
+    // The program is ending (the dialog's uninstall): nothing is reconnected.
+    if (m_quitQueued) return;
     const bool connected = !m_connectButton->isEnabled();
     if (applyNow != 1) {
         // While connected the lists keep showing the running connection.

@@ -65,6 +65,7 @@ void HandleRequest(const uint8_t* buf, int length) {
         return;
     }
     if (!ConnectToVAN(address, port)) {
+        if (RelayStopEvent().Signalled()) return;  // stopped, not refused
         // Replaces the "Socket Error" texts the connect attempt wrote.
         SendCATControl(kESC);
         SetProgressText("서버 접속 오류");
@@ -136,7 +137,9 @@ void RelayFromCAT() {
                 const int sent = SendToVAN(buf, length);
                 SetProgressText("PC->VAN");
                 LogBytes(TrafficKind::PcToVan, buf, length);
-                if (sent < 0) DisconnectVAN();
+                // A send cut short by a stop is left to the stop, which closes
+                // the port first and so sends the terminal nothing.
+                if (sent < 0 && !RelayStopEvent().Signalled()) DisconnectVAN();
             }
         }
     }

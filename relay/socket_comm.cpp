@@ -98,6 +98,11 @@ bool ConnectToVAN(const char* address, const char* port) {
             s.Close();
             code = ERR_CONNECT;
         }
+        if (waited == platform::TcpSocket::Wait::Woken) {
+            // The relay is being stopped: no server failed, so nothing is shown.
+            g_relay.vanConnected = false;
+            return false;
+        }
     }
 
     if (code == 0) {

@@ -252,6 +252,10 @@ TEST_F(RelaySession, StopReturnsPromptlyWhileWorkersWait) {
     start = Clock::now();
     StopRelayLinks(workers);
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1000));
+    // A stop is no server failure: no ESC burst, no error texts.
+    EXPECT_TRUE(cat->ExpectSilence(200));
+    EXPECT_EQ(Log().find("Socket Error"), std::string::npos);
+    for (const auto& c : display.CallsTo(Line::TransferState)) EXPECT_NE(c.text, "서버 접속 오류");
 }
 
 TEST_F(RelaySession, RelayRunsWithoutAnyDisplayTarget) {
