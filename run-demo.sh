@@ -32,21 +32,23 @@ fi
 # The program lives in its install folder, as an installed copy would.
 cp "$top/build/app/brisken" "$HOME/QAVEX/brisken"
 
+# Waits (at most 10 s) until FILE holds a line matching PATTERN.
+wait_for_line() {
+    i=0
+    until grep -q "$2" "$1"; do
+        i=$((i + 1)); [ $i -lt 100 ] || { echo "$3 did not start"; exit 1; }; sleep 0.1
+    done
+}
+
 "$top/build/tools/vansim/vansim" --port 0 --greeting "VAN READY" >"$demo/vansim.out" 2>&1 &
 pids="$pids $!"
-i=0
-until grep -q "listening on" "$demo/vansim.out"; do
-    i=$((i + 1)); [ $i -lt 100 ] || { echo "vansim did not start"; exit 1; }; sleep 0.1
-done
+wait_for_line "$demo/vansim.out" "listening on" vansim
 van_port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$demo/vansim.out")
 
 "$top/build/tools/catsim/catsim" --pty --van-port "$van_port" --wait-ms 30000 >"$demo/catsim.out" 2>&1 &
 cat_pid=$!
 pids="$pids $cat_pid"
-i=0
-until grep -q "^line: " "$demo/catsim.out"; do
-    i=$((i + 1)); [ $i -lt 100 ] || { echo "catsim did not start"; exit 1; }; sleep 0.1
-done
+wait_for_line "$demo/catsim.out" "^line: " catsim
 line=$(sed -n 's/^line: //p' "$demo/catsim.out")
 
 # Settings: the terminal's line, auto-connect, the status window and the log on.
