@@ -56,5 +56,6 @@ std::optional<UpdateAnswer> ParseUpdateAnswer(const std::string& line) {
     };
     if (!take("status", answer.status) || !take("version", answer.version) || !take("url", answer.url))
         return std::nullopt;
+    take("sig", answer.sig);
     return answer;
 }

@@ -18,9 +18,11 @@ struct UpdateAnswer {
     std::string status;   // "ok" marks a usable answer
     std::string version;  // dotted numbers
     std::string url;      // where the new executable is
+    std::string sig;      // base64 signature of the release; "" when there is none
 };
 
 // Parses the first answer line: a JSON object whose "status", "version" and
 // "url" are strings (the first of repeated keys counts). Anything else - not
-// JSON, not an object, a key missing or not a string - is no answer.
+// JSON, not an object, a key missing or not a string - is no answer. "sig" is
+// optional (a value that is not a string counts as none); other keys are ignored.
 std::optional<UpdateAnswer> ParseUpdateAnswer(const std::string& line);

@@ -9,10 +9,12 @@
 #include "platform/http.h"
 #include "platform/launcher.h"
 #include "platform/network.h"
+#include "update/release_signature.h"
 #include "update/scripts.h"
 #include "update/update_answer.h"
-#include "update/update_state.h"
 #include "update/update_internal.h"
+#include "update/update_state.h"
+#include "update_key.h"
 
 namespace {
 
@@ -54,6 +56,7 @@ UpdateOptions::UpdateOptions()
     : paths(g_paths),
       host(BRISKEN_UPDATE_HOST),
       ownVersion(BRISKEN_VERSION),
+      updateKey(kUpdatePublicKeyPem),
       networkUp(&platform::HasNetworkConnection),
       desktopDir(&platform::DesktopDir),
       launch(&platform::LaunchScriptDetached),
@@ -99,7 +102,15 @@ int CheckUpdate(IUpdateHost& host, const UpdateOptions& options) {
     host.SetShowAllowed(false);
     MarkDownloadWindowCreated();
     const int startResult = (answer->url.empty() || options.paths.installDir.empty()) ? -1 : 0;
-    const int result = host.RunDownloadWindow(answer->url, downloadPath, startResult);
+    int result = host.RunDownloadWindow(answer->url, downloadPath, startResult);
+    // The signature is checked on the finished file, before anything is
+    // written over; a file that fails it is a failed download.
+    if (result == 1 && !options.updateKey.empty() &&
+        !ReleaseSignatureValid(downloadPath, answer->version, answer->sig, options.updateKey)) {
+        std::error_code ec;
+        std::filesystem::remove(downloadPath, ec);
+        result = 0;
+    }
     if (result == 1) {
         const std::string dir = WorkDir(options);
         const std::string script = JoinPath(dir, "update_brisken.sh");

@@ -40,6 +40,9 @@ struct UpdateOptions {
     int pid = 0;                   // the process the scripts wait for; 0 = this process
     int versionConnectMs = 5000;   // version request: connect time-out
     int versionTotalMs = 15000;    // version request: whole request
+    // PEM public key (EC P-256) a download must be signed with before it may
+    // replace anything; default: the compiled-in key. "": no check.
+    std::string updateKey;
     std::function<bool()> networkUp;                 // default: platform::HasNetworkConnection
     std::function<std::string()> desktopDir;         // default: platform::DesktopDir ("" = none)
     // Launches a script detached; returns its process id or -1.
@@ -51,7 +54,8 @@ struct UpdateOptions {
 // else is done), 1 otherwise: also when the server cannot be reached or its
 // answer is unusable (quietly), and after a launched update with the quit
 // queued. Creates at most one download window per process. When the download
-// fails it shows "업데이트 실패" and returns 1; start-up goes on.
+// fails, or with an update key its signature ("sig") is missing or wrong, it
+// removes the download, shows "업데이트 실패" and returns 1; start-up goes on.
 int CheckUpdate(IUpdateHost& host, const UpdateOptions& options = {});
 
 // The install step, run before CheckUpdate at every start with a network

@@ -78,6 +78,13 @@ TEST(ParseUpdateAnswer, AcceptsOnlyObjectsWithThreeStrings) {
     }
 }
 
+TEST(ParseUpdateAnswer, TakesAStringSigAndIgnoresAnyOther) {
+    const std::string head = R"({"status":"ok","version":"2.0.0.7","url":"u")";
+    EXPECT_EQ(ParseUpdateAnswer(head + R"(,"sig":"MEUC+/=="})")->sig, "MEUC+/==");
+    EXPECT_EQ(ParseUpdateAnswer(head + R"(,"sig":7})")->sig, "");
+    EXPECT_EQ(ParseUpdateAnswer(head + "}")->sig, "");
+}
+
 TEST(Scripts, QuoteEveryPathForSh) {
     EXPECT_EQ(ShQuote("plain"), "'plain'");
     EXPECT_EQ(ShQuote("with blank"), "'with blank'");

@@ -7,6 +7,7 @@
 
 #include "tests/support/http_server.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_keys.h"
 #include "tests/update/fake_update_host.h"
 #include "update/download.h"
 #include "update/update_state.h"
@@ -113,6 +114,7 @@ protected:
         };
         options.versionConnectMs = 2000;
         options.versionTotalMs = 2000;
+        options.updateKey = "";  // a build without a key, unless a test gives one
     }
     void TearDown() override { ResetUpdateState(); }
     void Answer(const std::string& line) { server.Set(kVersionPath, TestHttpServer::Ok(line)); }
@@ -233,6 +235,59 @@ TEST_F(CheckUpdateTest, RelocatingProcessDoesNotUpdateItself) {
     EXPECT_EQ(CheckUpdate(host, options), 1);
     EXPECT_TRUE(server.Requests().empty());
     EXPECT_TRUE(host.events.empty());
+}
+
+TEST_F(CheckUpdateTest, WithAKeyOnlyAGoodSignatureInstalls) {
+    const TestKeyPair key = MakeTestKeyPair();
+    const TestKeyPair other = MakeTestKeyPair();
+    const std::string exe = FakeExecutable(5000);
+    std::string changed = exe;
+    changed[4000] ^= 1;
+    const std::string good = ReleaseSig(key.privatePem, "2.0.0.7", exe);
+    const std::string der = SignDer(key.privatePem, "brisken 2.0.0.7\n" + exe);
+    const auto sig = [](const std::string& value) { return R"(,"sig":")" + value + "\""; };
+    struct Case {
+        const char* name;
+        std::string key;
+        std::string file;
+        std::string sigMember;
+        bool installs;
+    } cases[] = {
+        {"good", key.publicPem, exe, sig(good), true},
+        {"wrong key", key.publicPem, exe, sig(ReleaseSig(other.privatePem, "2.0.0.7", exe)), false},
+        {"one byte of the file changed", key.publicPem, changed, sig(good), false},
+        {"signed for another version", key.publicPem, exe,
+         sig(ReleaseSig(key.privatePem, "2.0.0.6", exe)), false},
+        {"sig missing", key.publicPem, exe, "", false},
+        {"not base64", key.publicPem, exe, sig("*" + good), false},
+        {"raw r||s, not DER", key.publicPem, exe, sig(Base64(std::string(64, '\x5a'))), false},
+        {"DER with a byte after it", key.publicPem, exe, sig(Base64(der + '\0')), false},
+        {"empty file, signed as such", key.publicPem, "",
+         sig(ReleaseSig(key.privatePem, "2.0.0.7", "")), false},
+        {"key that is no key", "-----BEGIN PUBLIC KEY-----\nAAAA\n-----END PUBLIC KEY-----\n", exe,
+         sig(good), false},
+        {"no key: sig not looked at", "", exe, sig("*"), true},
+    };
+    const std::string downloadPath = home / "QAVEX/UpdateFile.sob";
+    for (const auto& c : cases) {
+        ResetUpdateState();
+        host.events.clear();
+        launched.clear();
+        options.updateKey = c.key;
+        Answer(R"({"status":"ok","version":"2.0.0.7","url":"http://127.0.0.1:1/new")" +
+               c.sigMember + "}");
+        host.download = [&c](const std::string&, const std::string& path, int) {
+            WriteFile(path, c.file);
+            return 1;
+        };
+        EXPECT_EQ(CheckUpdate(host, options), 1) << c.name;
+        EXPECT_EQ(launched.size(), c.installs ? 1u : 0u) << c.name;
+        EXPECT_EQ(fs::exists(downloadPath), c.installs) << c.name;
+        const std::string last = c.installs ? "quit" : "message:업데이트 실패";
+        ASSERT_GE(host.events.size(), 2u) << c.name;
+        EXPECT_EQ(host.events[host.events.size() - 2], last) << c.name;
+        EXPECT_EQ(host.events.back(), "show:1") << c.name;
+    }
 }
 
 }  // namespace
