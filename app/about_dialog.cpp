@@ -9,6 +9,7 @@
 
 #include "app/app_icon.h"
 #include "config/gui/dialog_keys.h"
+#include "update/server_url.h"
 
 QPointer<CAboutDialog> g_pAboutDlg;
 
@@ -115,9 +116,7 @@ CAboutDialog::CAboutDialog(QWidget* owner)
 void CAboutDialog::SetUrlOpener(UrlOpener opener) { CurrentOpener() = std::move(opener); }
 
 QUrl CAboutDialog::HelpUrl(int n) {
-    return QUrl(QStringLiteral("http://%1/brisken/help%2.html")
-                    .arg(QStringLiteral(BRISKEN_UPDATE_HOST))
-                    .arg(n));
+    return QUrl(QString::fromStdString(HelpPageUrl(BRISKEN_UPDATE_HOST, n)));
 }
 
 void CAboutDialog::OpenLink(CHelpLink* link) {

@@ -55,7 +55,7 @@ public:
     using UrlOpener = std::function<bool(const QUrl&)>;
     static void SetUrlOpener(UrlOpener opener);
 
-    // The help page of link 1 to 3: http://<update host>/brisken/help<n>.html.
+    // The help page of link 1 to 3 on the update server (HelpPageUrl).
     static QUrl HelpUrl(int n);
 
 private:

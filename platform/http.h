@@ -16,6 +16,10 @@ struct HttpRequest {
     int lowSpeedBytesPerSec = 0;   // with lowSpeedSeconds: abandon a transfer slower
     int lowSpeedSeconds = 0;       //   than this for that long (0: never)
     bool useSystemProxy = true;    // false: always connect directly
+    // HTTPS trusts the system's certificate store; a PEM file named here is
+    // trusted instead (tests only - the program never sets it). A server the
+    // trust does not cover fails like an unreachable one.
+    std::string caFile;
     const std::atomic<bool>* stop = nullptr;  // polled; true aborts the transfer
     // Called once the answer's head has arrived: its status and its announced
     // length (-1 when it has none). Returning false ends the transfer.

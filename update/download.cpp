@@ -17,7 +17,8 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 }  // namespace
 
 int DownloadFile(const std::string& url, const std::string& path, const std::atomic<bool>& stop,
-                 const DownloadProgress& progress, const DownloadLimits& limits) {
+                 const DownloadProgress& progress, const DownloadLimits& limits,
+                 const std::string& caFile) {
     if (url.empty() || path.empty()) return 0;
     File file(std::fopen(path.c_str(), "wb"));
     if (!file) return 0;
@@ -33,6 +34,7 @@ int DownloadFile(const std::string& url, const std::string& path, const std::ato
     request.lowSpeedBytesPerSec = limits.lowSpeedBytesPerSec;
     request.lowSpeedSeconds = limits.lowSpeedSeconds;
     request.useSystemProxy = false;
+    request.caFile = caFile;
     request.stop = &stop;
     request.onHead = [&](long status, int64_t length) {
         total = length;

@@ -22,6 +22,8 @@ struct DownloadProgress {
 // Downloads url into path (replaced). Returns 1 when the file holds the whole
 // answer - status 2xx, not empty, as long as announced, transfer ended cleanly -
 // and it is an executable for this platform; otherwise 0, and no file is left
-// at path. stop aborts the transfer within about a second. Any thread.
+// at path. stop aborts the transfer within about a second. caFile: see
+// platform::HttpRequest (tests only). Any thread.
 int DownloadFile(const std::string& url, const std::string& path, const std::atomic<bool>& stop,
-                 const DownloadProgress& progress = {}, const DownloadLimits& limits = {});
+                 const DownloadProgress& progress = {}, const DownloadLimits& limits = {},
+                 const std::string& caFile = {});

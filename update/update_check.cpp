@@ -11,6 +11,7 @@
 #include "platform/network.h"
 #include "update/release_signature.h"
 #include "update/scripts.h"
+#include "update/server_url.h"
 #include "update/update_answer.h"
 #include "update/update_internal.h"
 #include "update/update_state.h"
@@ -26,7 +27,8 @@ std::atomic<bool> s_relocationQueued{false};
 std::optional<std::string> RequestFirstLine(const UpdateOptions& options) {
     std::string body;
     platform::HttpRequest request;
-    request.url = "http://" + options.host + "/brisken/brisken_ver.php?app_name=Brisken";
+    request.url = ServerUrl(options.host, "/brisken/brisken_ver.php?app_name=Brisken");
+    request.caFile = options.caFile;
     request.userAgent = options.paths.exeBase;
     request.connectTimeoutMs = options.versionConnectMs;
     request.totalTimeoutMs = options.versionTotalMs;

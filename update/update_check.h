@@ -34,7 +34,7 @@ struct UpdateOptions {
     UpdateOptions();
 
     PathValues paths;              // default: g_paths at construction
-    std::string host;              // update server "host[:port]"; default BRISKEN_UPDATE_HOST
+    std::string host;  // update server "[https://]host[:port]"; default BRISKEN_UPDATE_HOST
     std::string ownVersion;        // default BRISKEN_VERSION ("2.0.0.6")
     std::string workDir;           // where scripts are written and run; "" = current directory
     int pid = 0;                   // the process the scripts wait for; 0 = this process
@@ -43,6 +43,7 @@ struct UpdateOptions {
     // PEM public key (EC P-256) a download must be signed with before it may
     // replace anything; default: the compiled-in key. "": no check.
     std::string updateKey;
+    std::string caFile;  // see platform::HttpRequest (tests only); default ""
     std::function<bool()> networkUp;                 // default: platform::HasNetworkConnection
     std::function<std::string()> desktopDir;         // default: platform::DesktopDir ("" = none)
     // Launches a script detached; returns its process id or -1.

@@ -82,6 +82,12 @@ HttpResult HttpGet(const HttpRequest& request) {
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errbuf);
     if (!request.userAgent.empty()) curl_easy_setopt(h, CURLOPT_USERAGENT, request.userAgent.c_str());
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!request.caFile.empty()) {
+        curl_easy_setopt(h, CURLOPT_CAINFO, request.caFile.c_str());
+        curl_easy_setopt(h, CURLOPT_CAPATH, nullptr);
+    }
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.connectTimeoutMs));
     if (request.totalTimeoutMs > 0)
         curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(request.totalTimeoutMs));

@@ -1,6 +1,9 @@
 #pragma once
+#include <openssl/ssl.h>
+
 #include <cstddef>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -10,21 +13,26 @@
 // A small HTTP server on 127.0.0.1 for the tests: each path (with its query)
 // gets exactly the bytes set for it, so answers can lie about their length,
 // end early, carry error statuses or stall. One connection at a time; every
-// answer closes its connection.
+// answer closes its connection. Given a certificate and key it speaks HTTPS.
 class TestHttpServer {
 public:
+    struct Tls {
+        std::string certFile;  // PEM certificate for 127.0.0.1
+        std::string keyFile;   // its PEM private key
+    };
     struct Reply {
         std::string raw;       // status line, head and body, sent as they stand
         int stallMs = 0;       // then keep the connection open this long (or until the server stops)
     };
 
     TestHttpServer();
+    explicit TestHttpServer(const Tls& tls);
     ~TestHttpServer();
     TestHttpServer(const TestHttpServer&) = delete;
     TestHttpServer& operator=(const TestHttpServer&) = delete;
 
     int port() const { return m_port; }
-    std::string host() const;                    // "127.0.0.1:<port>"
+    std::string host() const;  // "127.0.0.1:<port>", "https://127.0.0.1:<port>"
     std::string Url(const std::string& path) const;
 
     // What a path answers; unknown paths answer 404.
@@ -42,10 +50,13 @@ public:
 private:
     void Run();
     void Serve(int fd);
+    void ServeTls(int fd);
+    void Exchange(int fd, SSL* ssl);
 
     int m_listen = -1;
     int m_wake[2] = {-1, -1};
     int m_port = 0;
+    std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> m_tls{nullptr, nullptr};
     mutable std::mutex m_mutex;
     std::map<std::string, Reply> m_replies;
     std::vector<std::string> m_requests;
@@ -54,3 +65,8 @@ private:
 
 // A port on 127.0.0.1 where nothing listens (refused connections).
 int UnusedLoopbackPort();
+
+// A file of tests/data/tls: "test-ca.pem" (the CA only the tests trust),
+// "server.pem"/"server-key.pem" (issued by it for 127.0.0.1) and
+// "stranger.pem"/"stranger-key.pem" (self-signed, trusted by nobody).
+std::string TlsTestFile(const std::string& name);

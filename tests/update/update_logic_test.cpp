@@ -5,6 +5,7 @@
 #include "platform/desktop.h"
 #include "tests/support/temp_dir.h"
 #include "update/scripts.h"
+#include "update/server_url.h"
 #include "update/update_answer.h"
 
 namespace {
@@ -83,6 +84,21 @@ TEST(ParseUpdateAnswer, TakesAStringSigAndIgnoresAnyOther) {
     EXPECT_EQ(ParseUpdateAnswer(head + R"(,"sig":"MEUC+/=="})")->sig, "MEUC+/==");
     EXPECT_EQ(ParseUpdateAnswer(head + R"(,"sig":7})")->sig, "");
     EXPECT_EQ(ParseUpdateAnswer(head + "}")->sig, "");
+}
+
+TEST(ServerUrl, PlainHostIsHttpAndSchemesAreKept) {
+    struct Case {
+        const char* host;
+        const char* url;
+    } cases[] = {
+        {"127.0.0.1:18080", "http://127.0.0.1:18080/p"},
+        {"http://127.0.0.1:18080", "http://127.0.0.1:18080/p"},
+        {"https://127.0.0.1:8443", "https://127.0.0.1:8443/p"},
+        {"HTTPS://localhost/", "https://localhost/p"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ServerUrl(c.host, "/p"), c.url) << c.host;
+    EXPECT_EQ(HelpPageUrl("https://localhost:8443", 3),
+              "https://localhost:8443/brisken/help3.html");
 }
 
 TEST(Scripts, QuoteEveryPathForSh) {

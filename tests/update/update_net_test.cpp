@@ -290,4 +290,52 @@ TEST_F(CheckUpdateTest, WithAKeyOnlyAGoodSignatureInstalls) {
     }
 }
 
+TEST_F(CheckUpdateTest, VersionRequestAndDownloadOverTls) {
+    TestHttpServer tls({TlsTestFile("server.pem"), TlsTestFile("server-key.pem")});
+    const std::string exe = FakeExecutable(200000);
+    tls.Set("/new", TestHttpServer::Ok(exe));
+    tls.Set(kVersionPath, TestHttpServer::Ok(R"({"status":"ok","version":"2.0.0.7","url":")" +
+                                             tls.Url("/new") + "\"}"));
+    options.host = tls.host();
+    options.caFile = TlsTestFile("test-ca.pem");
+    host.download = [this](const std::string& url, const std::string& path, int) {
+        std::atomic<bool> stop{false};
+        return DownloadFile(url, path, stop, {}, FastLimits(), options.caFile);
+    };
+    EXPECT_EQ(CheckUpdate(host, options), 1);
+    EXPECT_EQ(tls.Requests().size(), 2u);
+    EXPECT_EQ(ReadFile(home / "QAVEX/UpdateFile.sob"), exe);
+    EXPECT_EQ(launched.size(), 1u);
+}
+
+TEST_F(CheckUpdateTest, UntrustedCertificateFailsLikeAnUnreachableServer) {
+    struct Case {
+        const char* name;
+        const char* cert;
+        const char* key;
+        std::string caFile;
+    } cases[] = {
+        {"stranger's certificate", "stranger.pem", "stranger-key.pem", TlsTestFile("test-ca.pem")},
+        {"test CA not in the system store", "server.pem", "server-key.pem", ""},
+    };
+    for (const auto& c : cases) {
+        TestHttpServer tls({TlsTestFile(c.cert), TlsTestFile(c.key)});
+        tls.Set("/new", TestHttpServer::Ok(FakeExecutable(5000)));
+        tls.Set(kVersionPath,
+                TestHttpServer::Ok(R"({"status":"ok","version":"2.0.0.7","url":"u"})"));
+        options.host = tls.host();
+        options.caFile = c.caFile;
+        EXPECT_EQ(CheckUpdate(host, options), 1) << c.name;
+        EXPECT_TRUE(host.events.empty()) << c.name;
+
+        TempDir dir;
+        std::atomic<bool> stop{false};
+        EXPECT_EQ(DownloadFile(tls.Url("/new"), dir / "x", stop, {}, FastLimits(), c.caFile), 0)
+            << c.name;
+        EXPECT_FALSE(fs::exists(dir / "x")) << c.name;
+        EXPECT_TRUE(tls.Requests().empty())
+            << c.name << ": nothing was asked over the untrusted link";
+    }
+}
+
 }  // namespace
