@@ -17,7 +17,7 @@
 class TestHttpServer {
 public:
     struct Tls {
-        std::string certFile;  // PEM certificate for 127.0.0.1
+        std::string certFile;  // PEM certificate for 127.0.0.1 ("": plain HTTP)
         std::string keyFile;   // its PEM private key
     };
     struct Reply {
