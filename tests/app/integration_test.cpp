@@ -23,6 +23,8 @@ protected:
     // The main window with the real serial port and relay workers.
     void Start(StartOptions options) {
         options.relay = nullptr;
+        view.reset();  // a window goes before its rules
+        w.reset();
         w = std::make_unique<CBriskenDlg>(boxes, std::move(options));
         view = std::make_unique<FakeMainView>(*w, ui);
         ASSERT_TRUE(w->OnInitDialog(*view));
@@ -59,8 +61,6 @@ TEST_F(RealLinks, AutoConnectOnAPseudoTerminalNeverShowsTheWindow) {
         EXPECT_TRUE(WaitText(ids::kLinkLine, "CAT : 연결 | VAN : 비연결"));
         w->OnDisconnect();
         EXPECT_FALSE(g_relay.serialOpen.load());
-        view.reset();
-        w.reset();
     }
 }
 

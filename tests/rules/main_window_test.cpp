@@ -12,6 +12,8 @@ using msgbox::Answer;
 class MainWindow : public RulesFixture {
 protected:
     void Start(bool expectStarted = true) {
+        view.reset();  // a window goes before its rules
+        w.reset();
         w = std::make_unique<CBriskenDlg>(boxes, Options());
         view = std::make_unique<FakeMainView>(*w, ui);
         EXPECT_EQ(w->OnInitDialog(*view), expectStarted);
