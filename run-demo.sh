@@ -30,7 +30,7 @@ if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
 fi
 
 # The program lives in its install folder, as an installed copy would.
-cp "$top/build/app/brisken" "$HOME/QAVEX/brisken"
+cp "$top/build/ui/qt/brisken" "$HOME/QAVEX/brisken"
 
 # Waits (at most 10 s) until FILE holds a line matching PATTERN.
 wait_for_line() {

@@ -1,42 +1,27 @@
 #pragma once
-#include <QDialog>
-#include <QLabel>
-#include <QPointer>
-#include <QUrl>
-#include <functional>
+#include <string>
 
-// A help link: underlined text that opens its URL when clicked and is drawn as
-// visited afterwards.
-class CHelpLink : public QLabel {
-    Q_OBJECT
+#include "app/dialog_controls.h"
 
+// The about box as a face draws it: controls 1025 to 1034.
+class IAboutView : public IDialogControls {
 public:
-    CHelpLink(const QString& text, int id, QWidget* parent = nullptr);
-    void SetUrl(const QUrl& url);
-    QUrl Url() const { return m_url; }
-    bool Visited() const { return m_visited; }
-    void MarkVisited();
-
-signals:
-    void clicked();
-
-protected:
-    void mouseReleaseEvent(QMouseEvent* event) override;
-
-private:
-    void Restyle();
-    QUrl m_url;
-    bool m_visited = false;
+    // A help link's address (shown as its tool tip) and its visited look.
+    virtual void SetLinkUrl(int id, const std::string& url) = 0;
+    virtual void MarkLinkVisited(int id) = 0;
+    // Opens a page in the user's browser, under a wait cursor; what the browser
+    // makes of it is its own business.
+    virtual void OpenUrl(const std::string& url) = 0;
+    // Show also brings the window to the front.
+    virtual void ShowWindow(WindowShow how) = 0;
 };
 
-// The about box: product name, version, copyright and three help links. One
-// per run, modeless, owned by the main window; its close box only hides it.
-// User-interface thread only.
-class CAboutDialog : public QDialog {
-    Q_OBJECT
-
+// The about box's rules: product name, version, copyright and three help
+// links. One per run, modeless, owned by the main window; its close box only
+// hides it. User-interface thread only.
+class CAboutDialog {
 public:
-    // Control IDs; each is the objectName of its control.
+    // Control IDs.
     enum ControlId {
         IDC_ICON = 1025,
         IDC_TITLE = 1026,
@@ -48,24 +33,23 @@ public:
         IDC_VERSION = 1034,
     };
 
-    explicit CAboutDialog(QWidget* owner);
+    // Takes its window and fills it: title, version, copyright, link addresses.
+    void OnInitDialog(IAboutView& view);
+    void Detach() { m_view = nullptr; }
 
-    // Opens a help page; returns whether it could. The default hands the URL
-    // to the desktop's browser; tests put their own here (empty restores).
-    using UrlOpener = std::function<bool(const QUrl&)>;
-    static void SetUrlOpener(UrlOpener opener);
+    void Show();
+    // A click on a help link opens its page, and the link shows as visited.
+    void OnCommand(int id);
+    // The close box hides the window.
+    void OnClose();
 
     // The help page of link 1 to 3 on the update server (HelpPageUrl).
-    static QUrl HelpUrl(int n);
+    static std::string HelpUrl(int n);
 
 private:
-    void OpenLink(CHelpLink* link);
+    IAboutView* m_view = nullptr;
 };
 
-// The one about box of the run; null until the first ShowAboutBox, and null
-// again once its owner has destroyed it.
-extern QPointer<CAboutDialog> g_pAboutDlg;
-
-// The tray menu's "정보...": creates the about box on first use (owned by
-// owner) and shows it.
-void ShowAboutBox(QWidget* owner);
+// The one about box of the run; null until the first "정보...", and null again
+// once its owner, the main window, has gone.
+extern CAboutDialog* g_pAboutDlg;

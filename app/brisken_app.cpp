@@ -1,13 +1,10 @@
 #include "app/brisken_app.h"
 
-#include <QApplication>
-
-int CBriskenApp::InitInstance(StartOptions options) {
-    // The program lives in the tray: hiding or closing windows never ends it;
-    // the main window's destruction does.
-    QApplication::setQuitOnLastWindowClosed(false);
-    CBriskenDlg mainWindow(std::move(options));
-    return mainWindow.Run();
+int CBriskenApp::InitInstance(msgbox::IMessageBoxes& boxes, StartOptions options,
+                              const MakeMainWindow& makeView) {
+    CBriskenDlg mainWindow(boxes, std::move(options));
+    const std::unique_ptr<IMainWindowView> view = makeView(mainWindow);
+    return mainWindow.DoModal(*view);
 }
 
 std::string CommandLineAfterProgram(int argc, char** argv) {

@@ -1,65 +1,125 @@
 #pragma once
-#include <QDialog>
-#include <QRect>
-#include <QTimer>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "app/dialog_controls.h"
 #include "app/main_window_control.h"
+#include "app/message_box.h"
 #include "config/port_discovery.h"
+#include "config/setting_dlg.h"
 #include "relay/display.h"
-#include "relay/relay_session.h"
 #include "update/update_check.h"
+#include "update/update_dlg.h"
 
+class CAboutDialog;
 class CProgressDlg;
-class QComboBox;
-class QLabel;
-class QMenu;
-class QPushButton;
-class QSystemTrayIcon;
-class TransferBar;
+class IAboutView;
+class IStatusView;
+
+// The main window as a face draws it: controls 1000 to 1007 and 1021, the tray
+// icon with its menu, and the windows it owns (status window, about box) or
+// runs (settings dialog, download window).
+class IMainWindowView : public IDialogControls {
+public:
+    // The transfer-state indicator (1007) in a new colour; only the bar repaints.
+    virtual void SetIndicatorColour(uint32_t colour) = 0;
+    // The window becomes visible only while the rules' ShowAllowed() says so,
+    // whoever asks (this call, the toolkit, the user).
+    virtual void ShowWindow(WindowShow how) = 0;
+    // The notification-area icon with the tray menu ("Talmira" as its tip);
+    // false when there is no notification area (yet). Adding it again is harmless.
+    virtual bool AddTrayIcon() = 0;
+    virtual void RemoveTrayIcon() = 0;
+    // A repeating timer that calls the rules' OnTimer(id) until it is killed.
+    virtual void SetTimer(int id, int ms) = 0;
+    virtual void KillTimer(int id) = 0;
+    // Queues a close request, which reaches the rules' OnClose.
+    virtual void PostClose() = 0;
+    // Queues the quit: the modal run ends, and so does any loop running in it.
+    virtual void PostQuit() = 0;
+    // Runs fn on the user-interface thread, later, in posting order; dropped
+    // when the window is gone. Any thread.
+    virtual void PostToUi(std::function<void()> fn) = 0;
+    // The program's life: runs the user-interface thread's loop until a quit.
+    virtual void RunModal() = 0;
+    // Makes the status window or the about box (hidden), owned by this window
+    // and destroyed with it; each is made once.
+    virtual IStatusView& CreateStatusWindow(CProgressDlg& rules) = 0;
+    virtual IAboutView& CreateAboutBox(CAboutDialog& rules) = 0;
+    // Makes a settings dialog or the download window for one modal run.
+    virtual std::unique_ptr<ISettingView> CreateSettingDialog(CSettingDlg& rules) = 0;
+    virtual std::unique_ptr<IDownloadView> CreateDownloadWindow(CUpdateDlg& rules) = 0;
+};
+
+// The relay as connection control drives it; tests put a fake here.
+class IRelayLinks {
+public:
+    virtual ~IRelayLinks() = default;
+    // Opens the terminal's port (OpenSerialPort); false when it cannot.
+    virtual bool OpenSerialPort(const std::string& port, const std::string& speed) = 0;
+    // Starts the terminal worker, then the VAN worker.
+    virtual void StartWorkers(IDisplayTarget* owner) = 0;
+    // Stops both workers without waiting on a blocked read, closes the port,
+    // drops the VAN link (no ESC: the port is gone), clears the progress line
+    // and refreshes the link line.
+    virtual void StopRelayLinks() = 0;
+    // The relay's part of the window's destruction: no display text, no ESC.
+    virtual void ShutdownRelay() = 0;
+};
 
 // What start-up takes from outside the program; tests replace these. Every
 // empty member means the real thing.
 struct StartOptions {
-    std::string commandLine;   // the command line after the program name
-    std::string exePath;       // "": the running executable
-    int copyWaitMs = 500;      // wait before counting the running copies
+    std::string commandLine;  // the command line after the program name
+    std::string exePath;      // "": the running executable
+    int copyWaitMs = 500;     // wait before counting the running copies
     std::function<int(const std::string& exeName)> countCopies;
+    std::function<int()> deleteAutoRun;  // for "/uninstall"
     std::function<bool()> networkUp;
     std::function<void(IUpdateHost&)> installSelf;
     std::function<int(IUpdateHost&)> checkUpdate;
-    // Runs the settings dialog modally and returns its m_applyNow.
-    std::function<int(QWidget* parent, IMainWindowControl* main)> runSettingsDialog;
-    std::function<void(QWidget* owner)> showAboutBox;
-    PortSource portSource = nullptr;      // the serial ports the system reports
-    std::function<QRect()> screenRect;    // where the status window is placed
+    PortSource portSource = nullptr;  // the serial ports the system reports
+    SettingDlgServices settings;      // its port source defaults to portSource
+    DownloadFn download;              // the download window's worker
+    IRelayLinks* relay = nullptr;     // the serial port and the relay workers
 };
 
-// The main window: port and speed selectors, the relay's three display lines,
-// Connect / Disconnect / Settings. Its run is the program's life; the relay
-// workers, the tray icon and the status window exist only within it.
-class CBriskenDlg : public QDialog,
-                    public IDisplayTarget,
-                    public IMainWindowControl,
-                    public IUpdateHost {
-    Q_OBJECT
+// How the tray icon was clicked.
+enum class TrayClick { Single, Double };
 
+// The main window's rules: port and speed selectors, the relay's three display
+// lines, Connect / Disconnect / Settings, the tray commands, the show
+// permission and the exit confirmation. Its modal run is the program's life;
+// the relay workers, the tray icon and the status window exist only within it.
+// User-interface thread, except the display writes.
+class CBriskenDlg : public IDisplayTarget, public IMainWindowControl, public IUpdateHost {
 public:
     // Links itself into the relay state, derives the path values, turns away a
     // second copy (or loads the settings) and honours "/uninstall".
-    explicit CBriskenDlg(StartOptions options = {});
+    explicit CBriskenDlg(msgbox::IMessageBoxes& boxes, StartOptions options = {});
     ~CBriskenDlg() override;
 
+    // The window's life: initialisation, the show, the modal run (ended at once
+    // by a quit queued earlier), the destroy handling. Returns 0.
+    int DoModal(IMainWindowView& view);
     // The window's initialisation: network check, install step, version check,
     // lists, tray icon, status window, selectors, automatic connect. False when
     // the start failed (the window then closes without asking).
-    bool Initialise();
-    // Initialise, show, and run until the window is destroyed or a quit request
-    // is taken. Returns 0.
-    int Run();
+    bool OnInitDialog(IMainWindowView& view);
+    // The window is going away: the destroy handling runs (once) and no window
+    // is drawn any more.
+    void OnDestroy();
+
+    // What the window forwards.
+    void OnCommand(int id);  // buttons 1002 to 1004 and the tray menu's commands
+    void OnClose();          // the close box, or a posted close request
+    void OnMinimised();      // the window has just been minimised
+    void OnTrayClick(TrayClick click);
+    void OnTimer(int id);
+    // The show permission: while false nothing may make the window visible.
+    bool ShowAllowed() const { return m_showAllowed; }
 
     // Connection control.
     void OnConnect();
@@ -73,13 +133,13 @@ public:
     void OnSettingsButton();
     void SyncSelectors();
 
-    // Status window and tray.
+    // Status window, about box and tray.
     void ShowStatusWindow(bool show);
+    void ShowAboutBox();
     void AddTrayIcon();
     void RestoreMainWindow();
     void HideMainWindow();
     void ExitFromMenu();
-    void OnAboutCommand();
 
     // Ends the window at once: stops the relay, drops the download window and
     // the tray icon, and ends the run. Runs once.
@@ -98,52 +158,41 @@ public:
     int RunDownloadWindow(const std::string& url, const std::string& path,
                           int startResult) override;
 
-    void setVisible(bool visible) override;
-
-    // For tests and the tray.
-    bool ShowAllowed() const { return m_showAllowed; }
+    // The state the rules keep, for the faces and tests.
     bool ConfirmExit() const { return m_confirmExit; }
     bool QuitQueued() const { return m_quitQueued; }
     bool Destroyed() const { return m_destroyed; }
-    uint32_t BarColour() const;
+    // Connected while Connect is disabled (the relay runs).
+    bool Connected() const { return m_connected; }
+    const std::string& LinkText() const { return m_linkText; }
     CProgressDlg* StatusWindow() const { return m_statusWindow.get(); }
-    QMenu* TrayMenu() const { return m_trayMenu.get(); }
-    QSystemTrayIcon* TrayIcon() const { return m_trayIcon; }
-    RelayWorkers& Workers() { return m_workers; }
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    void changeEvent(QEvent* event) override;
+    CAboutDialog* AboutBox() const { return m_aboutBox.get(); }
 
 private:
     void PrepareStart();
     void CheckCommandLine();
-    void BuildControls();
-    void BuildTrayMenu();
     void SetButtonsRunning(bool running);
-    void PostToWindow(std::function<void()> fn);
+    void ShowTransferState(const std::string& text, uint32_t colour);
+    void Post(std::function<void()> fn);
 
+    msgbox::IMessageBoxes& m_boxes;
     StartOptions m_options;
+    std::unique_ptr<IRelayLinks> m_ownRelay;  // when the options name none
+    IRelayLinks* m_relay;
+    // Set by the initialisation (before any worker starts) and cleared when the
+    // window goes (after the destroy handling has stopped the workers), so the
+    // workers' display writes read it without a lock.
+    IMainWindowView* m_view = nullptr;
     bool m_confirmExit = false;
     bool m_showAllowed = false;
     bool m_quitQueued = false;
     bool m_closeQueued = false;
     bool m_running = false;
     bool m_destroyed = false;
-    bool m_initialised = false;
+    bool m_connected = false;
+    bool m_trayRetrying = false;
+    std::string m_linkText;
 
-    QComboBox* m_portList = nullptr;
-    QComboBox* m_speedList = nullptr;
-    QLabel* m_linkText = nullptr;
-    QLabel* m_progressText = nullptr;
-    TransferBar* m_transferBar = nullptr;
-    QPushButton* m_connectButton = nullptr;
-    QPushButton* m_disconnectButton = nullptr;
-    QPushButton* m_settingsButton = nullptr;
-
-    RelayWorkers m_workers;
     std::unique_ptr<CProgressDlg> m_statusWindow;
-    std::unique_ptr<QMenu> m_trayMenu;
-    QSystemTrayIcon* m_trayIcon = nullptr;  // child of this window
-    QTimer m_trayRetry;                     // the tray may come up after us
+    std::unique_ptr<CAboutDialog> m_aboutBox;
 };

@@ -1,7 +1,8 @@
 #pragma once
 
-// Numeric IDs of the windows' controls and the tray menu's commands. Each is
-// also the objectName of its control or action, so tests can find it.
+// Numeric IDs of the main and status windows' controls and of the tray menu's
+// commands. Every face addresses a control by its ID (the Qt face also uses it
+// as the control's objectName, so tests can find it).
 namespace ids {
 
 // Main window.
@@ -28,6 +29,26 @@ inline constexpr int kMenuExit = 32778;
 inline constexpr int kMenuHide = 32779;
 inline constexpr int kMenuShowStatus = 32781;
 inline constexpr int kMenuHideStatus = 32783;
+
+// The tray menu, top to bottom; an id of 0 is a separator.
+struct MenuItem {
+    int id;
+    const char* text;
+};
+inline constexpr MenuItem kTrayMenu[] = {
+    {kMenuRestore, "화면 열기"},
+    {kMenuHide, "화면 숨기기"},
+    {0, nullptr},
+    {kMenuShowStatus, "상태창 열기"},
+    {kMenuHideStatus, "상태창 숨기기"},
+    {0, nullptr},
+    {kMenuAbout, "정보..."},
+    {0, nullptr},
+    {kMenuExit, "종료"},
+};
+
+// Main window timers.
+inline constexpr int kTrayRetryTimer = 1;  // the notification area was not there yet
 
 // The tray icon's tip and every window question's caption.
 inline constexpr const char* kProductName = "Talmira";

@@ -1,11 +1,8 @@
 #pragma once
-#include <QString>
-#include <functional>
+#include <string>
 
-class QWidget;
-
-// Every message box of the program goes through here, so tests can answer the
-// questions instead of a person.
+// Every message box of the program goes through one interface: each face shows
+// the boxes its own way, and tests answer the questions instead of a person.
 namespace msgbox {
 
 enum class Buttons { Ok, OkCancel, YesNo };
@@ -13,23 +10,25 @@ enum class Answer { Ok, Cancel, Yes, No };
 enum class Icon { None, Exclamation };
 
 struct Request {
-    QString caption;
-    QString text;
+    std::string caption;
+    std::string text;  // UTF-8; "\n" breaks a line
     Buttons buttons = Buttons::Ok;
     Icon icon = Icon::None;
 };
 
-// Shows a modal box owned by parent (may be null) and returns the answer.
-Answer Show(QWidget* parent, const Request& request);
+// Shows one box modally, owned by the window the user is working in, and
+// returns the answer (closing the box answers No to Yes/No, otherwise Ok or
+// Cancel as its buttons say). User-interface thread only.
+class IMessageBoxes {
+public:
+    virtual ~IMessageBoxes() = default;
+    virtual Answer Show(const Request& request) = 0;
+};
 
 // A window's own question or warning: caption "Talmira", no icon.
-Answer Ask(QWidget* parent, const QString& text, Buttons buttons);
+Request WindowQuestion(const std::string& text, Buttons buttons);
 
 // The application's plain box: caption ExeBase, one OK button, exclamation icon.
-void ShowAppMessage(const QString& text);
-
-// Tests: every box goes to the answerer instead of the screen (empty restores).
-using Answerer = std::function<Answer(const Request&)>;
-void SetAnswerer(Answerer answerer);
+Request AppMessage(const std::string& text);
 
 }  // namespace msgbox

@@ -20,7 +20,7 @@ public:
     virtual void PostQuit() = 0;
     // The application's plain box (caption ExeBase, OK, exclamation icon).
     virtual void ShowAppMessage(const std::string& text) = 0;
-    // Runs the download window modally (RunUpdateDialog in update/gui/update_dlg.h)
+    // Runs the download window modally (RunUpdateDialog in update/update_dlg.h)
     // and returns its result: 1 when the file at path holds the complete, valid
     // download; anything else otherwise. startResult is 0, or -1 when the window
     // is not to start (it then shows "업데이트 오류" and downloads nothing).

@@ -1,13 +1,15 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <chrono>
 #include <filesystem>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "platform/network.h"
 #include "tests/support/temp_dir.h"
+#include "tests/update/process_util.h"
 #include "tools/catsim/cat_simulator.h"
 #include "tools/vansim/van_simulator.h"
 
@@ -50,24 +52,27 @@ TEST(EndToEnd, ProgramRelaysAWholeTransaction) {
               "[COMPORT]\nport=" + cat->DevicePath() +
                   "\nspeed=9.6K\n[STATUSBOX]\nshow=hidden\n[COMMON]\nauto_run=Y\nlog=Y\n");
 
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", QString::fromStdString(home.path()));
-    env.insert("XDG_CONFIG_HOME", QString::fromStdString(home / ".config"));
-    env.insert("XDG_DATA_HOME", QString::fromStdString(home / ".local/share"));
-    env.insert("XDG_CACHE_HOME", QString::fromStdString(home / ".cache"));
-    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(home.path()));
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.remove("HOMEDRIVE");
-    program.setProcessEnvironment(env);
-    program.setWorkingDirectory(QString::fromStdString(installDir));
-    program.setProcessChannelMode(QProcess::ForwardedChannels);
-    program.start(QString::fromStdString(exe), {});
-    ASSERT_TRUE(program.waitForStarted(5000));
+    // This environment with a home of its own, headless and without HOMEDRIVE;
+    // its output goes to the test's.
+    std::vector<std::string> env = {"HOME=" + home.path(),
+                                    "XDG_CONFIG_HOME=" + home / ".config",
+                                    "XDG_DATA_HOME=" + home / ".local/share",
+                                    "XDG_CACHE_HOME=" + home / ".cache",
+                                    "XDG_RUNTIME_DIR=" + home.path(),
+                                    "QT_QPA_PLATFORM=offscreen"};
+    const std::set<std::string> replaced = {
+        "HOME",          "HOMEDRIVE",      "QT_QPA_PLATFORM", "XDG_CONFIG_HOME",
+        "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"};
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        if (replaced.count(entry.substr(0, entry.find('='))) == 0) env.push_back(entry);
+    }
+    const int program = StartProcess(exe, {}, installDir, env);
+    ASSERT_GT(program, 0);
 
     // The program connects by itself; the terminal asks until it answers.
     bool answered = false;
-    for (int i = 0; i < 40 && !answered && program.state() == QProcess::Running; ++i) {
+    for (int i = 0; i < 40 && !answered && ProcessAlive(program); ++i) {
         ASSERT_TRUE(cat->SendLoneCr());
         answered = cat->ExpectBurst(catsim::kACK, 500);
     }
@@ -86,11 +91,8 @@ TEST(EndToEnd, ProgramRelaysAWholeTransaction) {
         EXPECT_TRUE(van.WaitClosed(1, 5000));
     }
 
-    program.terminate();
-    if (!program.waitForFinished(5000)) {
-        program.kill();
-        program.waitForFinished(5000);
-    }
+    EndProcess(program);
+    WaitChild(program, std::chrono::milliseconds(5000));
 
     std::string log;
     if (fs::is_directory(installDir + "/CATLOG")) {
@@ -103,7 +105,8 @@ TEST(EndToEnd, ProgramRelaysAWholeTransaction) {
     const std::string pay = "[5041592031303030]";  // "PAY 1000"
     for (const char* direction : {"[CAT->PC ]", "[PC ->VAN]", "[VAN->PC ]", "[PC ->CAT]"}) {
         EXPECT_NE(log.find(std::string(direction) + " [8   ] " + pay), std::string::npos)
-            << direction << "\n" << log;
+            << direction << "\n"
+            << log;
     }
 }
 

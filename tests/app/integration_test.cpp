@@ -1,0 +1,122 @@
+// The main window's rules with the real relay, a terminal on a pseudo-terminal,
+// a VAN and an update server on 127.0.0.1: what the fake-view suite cannot show
+// about the real links. Linux only (pseudo-terminals); no toolkit.
+#include <filesystem>
+
+#include "tests/rules/rules_fixture.h"
+#include "tests/support/http_server.h"
+#include "tools/catsim/cat_simulator.h"
+#include "tools/vansim/van_simulator.h"
+#include "update/update_state.h"
+
+namespace {
+
+class RealLinks : public RulesFixture {
+protected:
+    void TearDown() override {
+        view.reset();
+        w.reset();
+        DestroyUpdateDialog();
+        ResetUpdateState();
+        RulesFixture::TearDown();
+    }
+    // The main window with the real serial port and relay workers.
+    void Start(StartOptions options) {
+        options.relay = nullptr;
+        view.reset();  // a window goes before its rules
+        w.reset();
+        w = std::make_unique<CBriskenDlg>(boxes, std::move(options));
+        view = std::make_unique<FakeMainView>(*w, ui);
+        ASSERT_TRUE(w->OnInitDialog(*view));
+        view->ShowWindow(WindowShow::Show);
+    }
+    bool WaitText(int id, const std::string& text) {
+        return ui.RunUntil([&] { return view->c[id].text == text; }, 3000);
+    }
+    FakeControl& C(int id) { return view->c[id]; }
+
+    std::unique_ptr<CBriskenDlg> w;
+    std::unique_ptr<FakeMainView> view;
+};
+
+TEST_F(RealLinks, AutoConnectOnAPseudoTerminalNeverShowsTheWindow) {
+    for (const bool showStatus : {false, true}) {
+        SCOPED_TRACE(showStatus);
+        auto cat = catsim::CatSimulator::CreatePty();
+        ASSERT_TRUE(cat);
+        WriteIni({.port = cat->DevicePath(), .showStatus = showStatus, .autoConnect = true});
+        Start(Options());
+        EXPECT_FALSE(view->visible);
+        EXPECT_FALSE(w->ShowAllowed());
+        EXPECT_TRUE(g_relay.serialOpen.load());
+        EXPECT_FALSE(C(ids::kConnect).enabled);
+        EXPECT_TRUE(C(ids::kDisconnect).enabled);
+        EXPECT_FALSE(C(ids::kPortList).enabled);
+        EXPECT_FALSE(C(ids::kSpeedList).enabled);
+        EXPECT_EQ(view->status->visible, showStatus);
+        EXPECT_EQ(C(ids::kPortList).Selected(), cat->DevicePath());
+        // The relay answers the terminal.
+        ASSERT_TRUE(cat->SendLoneCr());
+        EXPECT_TRUE(cat->ExpectBurst(catsim::kACK, 3000));
+        EXPECT_TRUE(WaitText(ids::kLinkLine, "CAT : 연결 | VAN : 비연결"));
+        w->OnDisconnect();
+        EXPECT_FALSE(g_relay.serialOpen.load());
+    }
+}
+
+TEST_F(RealLinks, DisconnectWhileAVanLinkIsUpClosesWithoutEsc) {
+    VanSimulator van({});
+    ASSERT_TRUE(van.Start());
+    auto cat = catsim::CatSimulator::CreatePty();
+    ASSERT_TRUE(cat);
+    WriteIni({.port = cat->DevicePath(), .speed = "9.6K", .log = true});
+    Start(Options());
+    w->OnConnect();
+    ASSERT_TRUE(g_relay.serialOpen.load());
+    ASSERT_TRUE(cat->SendRequest("127.0.0.1", std::to_string(van.Port())));
+    ASSERT_TRUE(van.WaitAccepted(1, 3000));
+    ASSERT_TRUE(ui.RunUntil([] { return g_relay.vanConnected.load(); }, 3000));
+    cat->ReadUntilQuiet(200, 1500);  // the ACK burst and the greeting
+
+    w->OnDisconnect();
+    EXPECT_TRUE(van.WaitClosed(1, 3000));
+    std::string arrived;
+    EXPECT_TRUE(cat->ExpectSilence(300, &arrived)) << catsim::Hex(arrived);
+    EXPECT_TRUE(C(ids::kConnect).enabled);
+    EXPECT_FALSE(C(ids::kDisconnect).enabled);
+    EXPECT_TRUE(C(ids::kPortList).enabled);
+    EXPECT_TRUE(WaitText(ids::kLinkLine, kNotLinked));
+    EXPECT_TRUE(WaitText(ids::kProgressLine, ""));
+
+    std::string log;
+    for (const auto& e : std::filesystem::directory_iterator(dir / "CATLOG")) {
+        log += ReadFile(e.path().string());
+    }
+    const auto serialClose = log.find("Serial CLOSE");
+    const auto socketDisconnect = log.find("Socket Disconnect");
+    ASSERT_NE(serialClose, std::string::npos) << log;
+    ASSERT_NE(socketDisconnect, std::string::npos) << log;
+    EXPECT_LT(serialClose, socketDisconnect);
+}
+
+TEST_F(RealLinks, NotStartableDownloadSaysUpdateErrorThenUpdateFailed) {
+    ResetUpdateState();
+    TestHttpServer server;
+    server.Set("/brisken/brisken_ver.php?app_name=Brisken",
+               TestHttpServer::Ok(R"({"status":"ok","version":"2.0.0.7","url":""})"));
+    UpdateOptions update;
+    update.paths = DerivePathValues(dir / "start/brisken", "", dir.path());
+    update.host = server.host();
+    update.networkUp = [] { return true; };
+    update.launch = [](const std::string&, const std::string&) { return -1; };
+    WriteIni({});
+    StartOptions options = Options();
+    options.checkUpdate = [&](IUpdateHost& host) { return CheckUpdate(host, update); };
+    Start(options);
+    EXPECT_EQ(boxes.Texts(), (std::vector<std::string>{"업데이트 오류", "업데이트 실패"}));
+    ASSERT_NE(g_pUpdateDlg, nullptr);
+    EXPECT_EQ(view->download.windows, 0) << "the window never opened";
+    EXPECT_TRUE(w->ShowAllowed());
+}
+
+}  // namespace
