@@ -112,10 +112,19 @@ void CBriskenDlg::CheckCommandLine() {
 
 bool CBriskenDlg::OnInitDialog(IMainWindowView& view) {
     m_view = &view;
+    m_starting = true;
+    const bool started = Initialise(view);
+    m_starting = false;
+    return started;
+}
+
+bool CBriskenDlg::Initialise(IMainWindowView& view) {
     const bool network =
         m_options.networkUp ? m_options.networkUp() : platform::HasNetworkConnection();
     if (!network) {
-        ShowAppMessage("인터넷이 연결되어 있지 않아 종료합니다.");
+        // The program ends after these messages, so they wait for their OK:
+        // there is nothing to serve meanwhile, and the reason stays readable.
+        m_boxes.Show(msgbox::AppMessage("인터넷이 연결되어 있지 않아 종료합니다."));
         m_closeQueued = true;
         return false;
     }
@@ -126,7 +135,7 @@ bool CBriskenDlg::OnInitDialog(IMainWindowView& view) {
     }
     const int update = m_options.checkUpdate ? m_options.checkUpdate(*this) : CheckUpdate(*this);
     if (update != 1) {
-        ShowAppMessage("오류가 있어 프로그램을 종료합니다.");
+        m_boxes.Show(msgbox::AppMessage("오류가 있어 프로그램을 종료합니다."));
         m_closeQueued = true;
         return false;
     }
@@ -335,9 +344,8 @@ void CBriskenDlg::OnConnect() {
     if (!m_relay->OpenSerialPort(port, speed)) {
         // Queued behind what the open itself wrote, so this text is the one that stays.
         Post([this] { ShowTransferState("시리얼 연결 오류", kErrorColour); });
-        m_boxes.Show(
-            msgbox::WindowQuestion("시리얼 연결 오류\n\n선택한 포트가 사용 중인지 확인해 보세요.",
-                                   msgbox::Buttons::OkCancel));
+        Tell(msgbox::WindowQuestion("시리얼 연결 오류\n\n선택한 포트가 사용 중인지 확인해 보세요.",
+                                    msgbox::Buttons::OkCancel));
         return;
     }
     Post([this] { ShowTransferState("", kNormalColour); });
@@ -442,8 +450,16 @@ void CBriskenDlg::ExitFromMenu() {
 
 // ---- Update host ------------------------------------------------------------
 
-void CBriskenDlg::ShowAppMessage(const std::string& text) {
-    m_boxes.Show(msgbox::AppMessage(text));
+void CBriskenDlg::ShowAppMessage(const std::string& text) { Tell(msgbox::AppMessage(text)); }
+
+void CBriskenDlg::Tell(const msgbox::Request& request) {
+    // A start may have nobody at the PC (it starts with the session): the
+    // terminal is served while the notice waits for its OK.
+    if (m_starting) {
+        m_boxes.Notify(request);
+    } else {
+        m_boxes.Show(request);
+    }
 }
 
 int CBriskenDlg::RunDownloadWindow(const std::string& url, const std::string& path,

@@ -105,8 +105,9 @@ public:
     // by a quit queued earlier), the destroy handling. Returns 0.
     int DoModal(IMainWindowView& view);
     // The window's initialisation: network check, install step, version check,
-    // lists, tray icon, status window, selectors, automatic connect. False when
-    // the start failed (the window then closes without asking).
+    // lists, tray icon, status window, selectors, automatic connect. Notices
+    // raised on the way never wait for their OK. False when the start failed
+    // (the window then closes without asking).
     bool OnInitDialog(IMainWindowView& view);
     // The window is going away: the destroy handling runs (once) and no window
     // is drawn any more.
@@ -154,6 +155,7 @@ public:
     void ClearConfirmExit() override { m_confirmExit = false; }
     void PostQuit() override;
     void SetShowAllowed(bool allowed) override { m_showAllowed = allowed; }
+    // During the start a notice that does not wait; otherwise modal.
     void ShowAppMessage(const std::string& text) override;
     int RunDownloadWindow(const std::string& url, const std::string& path,
                           int startResult) override;
@@ -170,10 +172,15 @@ public:
 
 private:
     void PrepareStart();
+    bool Initialise(IMainWindowView& view);
     void CheckCommandLine();
     void SetButtonsRunning(bool running);
     void ShowTransferState(const std::string& text, uint32_t colour);
     void Post(std::function<void()> fn);
+    // A box whose answer nothing depends on: during the start it stands without
+    // being waited for, since nobody may be there; after it, a person's click
+    // raised it and it is modal.
+    void Tell(const msgbox::Request& request);
 
     msgbox::IMessageBoxes& m_boxes;
     StartOptions m_options;
@@ -188,6 +195,7 @@ private:
     bool m_quitQueued = false;
     bool m_closeQueued = false;
     bool m_running = false;
+    bool m_starting = false;  // within OnInitDialog
     bool m_destroyed = false;
     bool m_connected = false;
     bool m_trayRetrying = false;

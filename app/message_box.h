@@ -16,13 +16,18 @@ struct Request {
     Icon icon = Icon::None;
 };
 
-// Shows one box modally, owned by the window the user is working in, and
-// returns the answer (closing the box answers No to Yes/No, otherwise Ok or
-// Cancel as its buttons say). User-interface thread only.
+// Show: one box modally, owned by the window the user is working in; returns
+// the answer (closing the box answers No to Yes/No, otherwise Ok or Cancel as
+// its buttons say). For questions, and for what a person's click raised.
+// Notify: the same box, shown without waiting: it returns at once and the box
+// stands until someone answers it; nobody reads the answer. For notices the
+// program must go on under (the start serves the terminal meanwhile).
+// User-interface thread only.
 class IMessageBoxes {
 public:
     virtual ~IMessageBoxes() = default;
     virtual Answer Show(const Request& request) = 0;
+    virtual void Notify(const Request& request) = 0;
 };
 
 // A window's own question or warning: caption "Talmira", no icon.

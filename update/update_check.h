@@ -19,6 +19,8 @@ public:
     // Queues the end of the main window's run (it ends once its loop takes it).
     virtual void PostQuit() = 0;
     // The application's plain box (caption ExeBase, OK, exclamation icon).
+    // The checks run within the start: the main window shows it without
+    // waiting for its OK, and the start goes on.
     virtual void ShowAppMessage(const std::string& text) = 0;
     // Runs the download window modally (RunUpdateDialog in update/update_dlg.h)
     // and returns its result: 1 when the file at path holds the complete, valid
@@ -33,22 +35,22 @@ public:
 struct UpdateOptions {
     UpdateOptions();
 
-    PathValues paths;              // default: g_paths at construction
-    std::string host;  // update server "[https://]host[:port]"; default BRISKEN_UPDATE_HOST
-    std::string ownVersion;        // default BRISKEN_VERSION ("2.0.0.6")
-    std::string workDir;           // where scripts are written and run; "" = current directory
-    int pid = 0;                   // the process the scripts wait for; 0 = this process
-    int versionConnectMs = 5000;   // version request: connect time-out
-    int versionTotalMs = 15000;    // version request: whole request
+    PathValues paths;        // default: g_paths at construction
+    std::string host;        // update server "[https://]host[:port]"; default BRISKEN_UPDATE_HOST
+    std::string ownVersion;  // default BRISKEN_VERSION ("2.0.0.6")
+    std::string workDir;     // where scripts are written and run; "" = current directory
+    int pid = 0;             // the process the scripts wait for; 0 = this process
+    int versionConnectMs = 5000;  // version request: connect time-out
+    int versionTotalMs = 15000;   // version request: whole request
     // PEM public key (EC P-256) a download must be signed with before it may
     // replace anything; default: the compiled-in key. "": no check.
     std::string updateKey;
-    std::string caFile;  // see platform::HttpRequest (tests only); default ""
-    std::function<bool()> networkUp;                 // default: platform::HasNetworkConnection
-    std::function<std::string()> desktopDir;         // default: platform::DesktopDir ("" = none)
+    std::string caFile;                       // see platform::HttpRequest (tests only); default ""
+    std::function<bool()> networkUp;          // default: platform::HasNetworkConnection
+    std::function<std::string()> desktopDir;  // default: platform::DesktopDir ("" = none)
     // Launches a script detached; returns its process id or -1.
     std::function<int(const std::string& script, const std::string& workDir)> launch;
-    std::function<int()> deleteAutoRun;              // default: DeleteAutoRunValue
+    std::function<int()> deleteAutoRun;  // default: DeleteAutoRunValue
 };
 
 // The version check. Returns -123 when there is no network connection (nothing

@@ -26,7 +26,9 @@ int CUpdateDlg::Run(const std::string& url, const std::string& path, int startRe
     m_result = startResult;
     m_stop = false;
     if (m_result != 0) {
-        m_boxes.Show(msgbox::AppMessage("업데이트 오류"));
+        // The window runs only within the start's version check, which never
+        // waits for a click.
+        m_boxes.Notify(msgbox::AppMessage("업데이트 오류"));
         return m_result;
     }
     const std::unique_ptr<IDownloadView> view = m_makeView(*this);

@@ -45,7 +45,8 @@ public:
     ~CUpdateDlg();
 
     // Downloads url into path while the window runs modally. startResult -1:
-    // "업데이트 오류" is shown instead, and neither window nor download happen.
+    // "업데이트 오류" is shown instead (a notice nothing waits for), and
+    // neither window nor download happen.
     // Returns m_result: 1 when path holds the complete, valid download; otherwise
     // not 1. User-interface thread.
     int Run(const std::string& url, const std::string& path, int startResult);

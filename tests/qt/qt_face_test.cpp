@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -21,9 +23,11 @@
 #include "tests/rules/rules_fixture.h"
 #include "tests/support/http_server.h"
 #include "tests/update/fake_update_host.h"
+#include "tools/catsim/cat_simulator.h"
 #include "ui/qt/about_box.h"
 #include "ui/qt/download_window.h"
 #include "ui/qt/main_window.h"
+#include "ui/qt/message_boxes.h"
 #include "ui/qt/setting_dialog.h"
 #include "ui/qt/status_window.h"
 #include "ui/qt/transfer_bar.h"
@@ -445,6 +449,83 @@ TEST_F(QtProgramLife, QueuedQuitAndFailedStartEndTheQtRun) {
         EXPECT_FALSE(endedByGuard) << "the run did not end";
         EXPECT_EQ(boxes.Texts(), c.messages);
     }
+}
+
+// A shop's start after login with nobody at the PC: auto-connect on, a newer
+// version whose download fails. The real message boxes, the real relay on a
+// pseudo-terminal and an update server on 127.0.0.1.
+class QtUnattendedStart : public RulesFixture {
+protected:
+    void TearDown() override {
+        main.reset();
+        rules.reset();
+        DestroyUpdateDialog();
+        ResetUpdateState();
+        RulesFixture::TearDown();
+    }
+    std::unique_ptr<CBriskenDlg> rules;
+    std::unique_ptr<QtMainWindow> main;
+};
+
+TEST_F(QtUnattendedStart, TerminalIsServedWhileTheFailureNoticeStandsUnanswered) {
+    ResetUpdateState();
+    auto cat = catsim::CatSimulator::CreatePty();
+    ASSERT_TRUE(cat);
+    TestHttpServer server;  // "/new" is not there: the download fails
+    server.Set("/brisken/brisken_ver.php?app_name=Brisken",
+               TestHttpServer::Ok(R"({"status":"ok","version":"2.0.0.7","url":")" +
+                                  server.Url("/new") + R"("})"));
+    UpdateOptions update;
+    update.paths = DerivePathValues(dir / "start/brisken", "", dir.path());
+    update.host = server.host();
+    update.networkUp = [] { return true; };
+    update.launch = [](const std::string&, const std::string&) { return -1; };
+    WriteIni({.port = cat->DevicePath(), .autoConnect = true});
+    StartOptions options = Options();
+    options.relay = nullptr;
+    options.checkUpdate = [&](IUpdateHost& host) { return CheckUpdate(host, update); };
+
+    // Nobody comes: a box that held the start up is found by this and closed.
+    QtMessageBoxes real;
+    QString waitedFor;
+    QTimer nobody;
+    nobody.setSingleShot(true);
+    QObject::connect(&nobody, &QTimer::timeout, [&] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            waitedFor = modal->windowTitle();
+            modal->hide();  // ends its loop
+        }
+    });
+    nobody.start(10000);
+    rules = std::make_unique<CBriskenDlg>(real, std::move(options));
+    main = std::make_unique<QtMainWindow>(*rules);
+    ASSERT_TRUE(rules->OnInitDialog(*main));
+    EXPECT_TRUE(waitedFor.isEmpty()) << "the start waited for " << waitedFor.toStdString();
+
+    QPointer<QMessageBox> notice;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (box != nullptr && box->isVisible()) notice = box;
+    }
+    ASSERT_FALSE(notice.isNull()) << "no notice stands";
+    EXPECT_EQ(notice->text(), QString::fromUtf8("업데이트 실패"));
+    EXPECT_EQ(notice->windowTitle(), "brisken");
+    EXPECT_EQ(notice->icon(), QMessageBox::Warning);
+    EXPECT_EQ(notice->standardButtons(), QMessageBox::Ok);
+    EXPECT_FALSE(notice->isModal());
+
+    // Under it the start went on: tray icon, lists, the port open and answering.
+    EXPECT_TRUE(g_relay.serialOpen.load());
+    EXPECT_FALSE(main->isVisible());
+    ASSERT_NE(main->TrayIcon(), nullptr);
+    EXPECT_EQ(Find<QComboBox>(main.get(), ids::kPortList)->currentText().toStdString(),
+              cat->DevicePath());
+    ASSERT_TRUE(cat->SendLoneCr());
+    EXPECT_TRUE(cat->ExpectBurst(catsim::kACK, 5000));
+    EXPECT_FALSE(notice.isNull()) << "still unanswered";
+
+    notice->button(QMessageBox::Ok)->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return notice.isNull(); }, 3000)) << "answered, it goes";
 }
 
 }  // namespace

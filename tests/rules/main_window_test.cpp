@@ -73,6 +73,48 @@ TEST_F(MainWindow, AutoConnectHidesTheWindowAndShowsTheStatusWindowAsSet) {
     }
 }
 
+TEST_F(MainWindow, NoticesOfTheStartDoNotWaitForTheirOk) {
+    const std::string serialError = "시리얼 연결 오류\n\n선택한 포트가 사용 중인지 확인해 보세요.";
+    struct Case {
+        const char* name;
+        std::vector<std::string> install, update;  // what the two checks say
+        std::string port;
+        bool portOpens;
+        std::vector<std::string> notices;
+        bool connected;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"shortcut and update failed",
+              {"바로가기 생성 오류가 발생하였습니다."},
+              {"업데이트 실패"},
+              "3",
+              true,
+              {"바로가기 생성 오류가 발생하였습니다.", "업데이트 실패"},
+              true},
+             {"no usable port", {}, {}, "0", true, {"통신포트 선택에 문제가 있습니다."}, false},
+             {"port does not open", {}, {}, "3", false, {serialError}, false},
+         }) {
+        SCOPED_TRACE(c.name);
+        boxes = {};
+        boxes.onAsk = [](const msgbox::Request& r) {
+            ADD_FAILURE() << "the start waited for a click on " << r.text;
+        };
+        installSays = c.install;
+        updateSays = c.update;
+        relay.openWorks = c.portOpens;
+        WriteIni({.port = c.port, .autoConnect = true});
+        Start();
+        EXPECT_EQ(boxes.notices, c.notices);
+        EXPECT_EQ(boxes.asked.size(), c.notices.size()) << "nothing modal";
+        EXPECT_EQ(relay.started, c.connected);
+        EXPECT_EQ(view->visible, !c.connected);
+        EXPECT_TRUE(view->trayShown);
+        EXPECT_GT(C(ids::kPortList).items.size(), 1u);
+        EXPECT_NE(view->status, nullptr);
+        EXPECT_TRUE(w->ConfirmExit());
+    }
+}
+
 TEST_F(MainWindow, ConnectWithoutAPortOpensNothing) {
     WriteIni({});
     Start();
@@ -82,6 +124,7 @@ TEST_F(MainWindow, ConnectWithoutAPortOpensNothing) {
     EXPECT_EQ(boxes.asked[0].text, "통신포트 선택에 문제가 있습니다.");
     EXPECT_EQ(boxes.asked[0].caption, "brisken");
     EXPECT_EQ(boxes.asked[0].icon, msgbox::Icon::Exclamation);
+    EXPECT_TRUE(boxes.notices.empty()) << "what a click raised waits for its OK";
     EXPECT_TRUE(relay.opened.empty());
     EXPECT_FALSE(relay.started);
     EXPECT_TRUE(C(ids::kConnect).enabled);
@@ -155,7 +198,8 @@ TEST_F(MainWindow, CloseAsksOnlyAfterASuccessfulStart) {
             EXPECT_FALSE(installRan);
         }
         if (c.network && c.update != 1) {
-            EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"오류가 있어 프로그램을 종료합니다."});
+            EXPECT_EQ(boxes.Texts(),
+                      std::vector<std::string>{"오류가 있어 프로그램을 종료합니다."});
         }
         if (!started) {
             EXPECT_EQ(view->trayAdds, 0);  // no tray icon after a failed start
@@ -352,7 +396,7 @@ TEST_F(MainWindow, MinimisingWhileConnectedFollowsTheStatusSetting) {
     for (const bool showStatus : {true, false}) {
         SCOPED_TRACE(showStatus);
         g_showStatusBox = showStatus;
-        g_relay.serialOpen = true;  // as while the port is open
+        g_relay.serialOpen = true;               // as while the port is open
         view->ShowWindow(WindowShow::Minimise);  // the minimise box
         EXPECT_FALSE(w->ShowAllowed());
         EXPECT_EQ(view->status->visible, showStatus);
@@ -394,9 +438,10 @@ TEST_F(MainWindow, AboutBoxShowsVersionTitleAndOpensHelpLinks) {
     EXPECT_FALSE(box.c[CAboutDialog::IDC_TITLE].text.empty());
     EXPECT_FALSE(box.c[CAboutDialog::IDC_COPYRIGHT].text.empty());
     const std::string base = "http://" BRISKEN_UPDATE_HOST "/brisken/";
-    EXPECT_EQ(box.urls, (std::map<int, std::string>{{CAboutDialog::IDC_HELP1, base + "help1.html"},
-                                                     {CAboutDialog::IDC_HELP2, base + "help2.html"},
-                                                     {CAboutDialog::IDC_HELP3, base + "help3.html"}}));
+    EXPECT_EQ(box.urls,
+              (std::map<int, std::string>{{CAboutDialog::IDC_HELP1, base + "help1.html"},
+                                          {CAboutDialog::IDC_HELP2, base + "help2.html"},
+                                          {CAboutDialog::IDC_HELP3, base + "help3.html"}}));
 
     g_pAboutDlg->OnCommand(CAboutDialog::IDC_HELP2);
     EXPECT_EQ(box.opened, std::vector<std::string>{base + "help2.html"});
@@ -460,11 +505,10 @@ TEST_F(ProgramLife, SecondCopyEndsWithoutTouchingTheIni) {
     bool initialised = false;
     options.installSelf = [&](IUpdateHost&) { initialised = true; };
     bool turnAfterQuit = false;
-    EXPECT_EQ(Run(std::move(options),
-                  [&](CBriskenDlg&, FakeMainView& view) {
-                      view.onRun = [&] { turnAfterQuit = true; };
-                  }),
-              0);
+    EXPECT_EQ(
+        Run(std::move(options),
+            [&](CBriskenDlg&, FakeMainView& view) { view.onRun = [&] { turnAfterQuit = true; }; }),
+        0);
     EXPECT_EQ(ui.quitsTaken, 1);
     EXPECT_FALSE(turnAfterQuit) << "the quit is taken at the loop's first turn";
     EXPECT_TRUE(initialised);  // the initialisation ran before the quit was taken

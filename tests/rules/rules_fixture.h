@@ -106,8 +106,14 @@ protected:
             return copies;
         };
         o.networkUp = [this] { return networkUp; };
-        o.installSelf = [this](IUpdateHost&) { installRan = true; };
-        o.checkUpdate = [this](IUpdateHost&) { return updateResult; };
+        o.installSelf = [this](IUpdateHost& host) {
+            installRan = true;
+            for (const std::string& text : installSays) host.ShowAppMessage(text);
+        };
+        o.checkUpdate = [this](IUpdateHost& host) {
+            for (const std::string& text : updateSays) host.ShowAppMessage(text);
+            return updateResult;
+        };
         o.portSource = &NoReportedPorts;
         o.settings = Services();
         o.deleteAutoRun = o.settings.deleteAutoRun;
@@ -123,6 +129,7 @@ protected:
     bool networkUp = true;
     bool installRan = false;
     int updateResult = 1;
+    std::vector<std::string> installSays, updateSays;  // their messages to the user
     std::string countedName;
     std::optional<std::string> autoRun;  // the autostart entry's command
     std::vector<std::string> events;

@@ -31,7 +31,7 @@ TEST_F(DownloadWindow, NotStartableSaysUpdateErrorAndMakesNoWindow) {
     int downloads = 0;
     const DownloadFn download = [&](auto&&...) { return ++downloads; };
     EXPECT_EQ(RunUpdateDialog(Maker(), boxes, "", Path(), -1, download), -1);
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{"업데이트 오류"});
+    EXPECT_EQ(boxes.notices, std::vector<std::string>{"업데이트 오류"});
     EXPECT_EQ(boxes.asked[0].caption, "brisken");
     ASSERT_NE(g_pUpdateDlg, nullptr);
     EXPECT_EQ(record.windows, 0);
@@ -48,7 +48,8 @@ TEST_F(DownloadWindow, ShowsTheProgressAndClosesItselfOnceDone) {
         DestroyUpdateDialog();
         int downloads = 0;
         const DownloadFn download = [&](const std::string& url, const std::string& path,
-                                        const std::atomic<bool>&, const DownloadProgress& progress) {
+                                        const std::atomic<bool>&,
+                                        const DownloadProgress& progress) {
             ++downloads;
             EXPECT_EQ(url, "http://127.0.0.1/new");
             EXPECT_EQ(path, Path());
@@ -74,11 +75,13 @@ TEST_F(DownloadWindow, ShowsTheProgressAndClosesItselfOnceDone) {
 TEST_F(DownloadWindow, AnEarlyCloseStopsTheDownload) {
     std::atomic<bool> sawStop{false};
     const DownloadFn download = [&](const std::string&, const std::string&,
-                                    const std::atomic<bool>& stop, const DownloadProgress& progress) {
+                                    const std::atomic<bool>& stop,
+                                    const DownloadProgress& progress) {
         progress.onTotal(100000);
         progress.onReceived(1000);
         // A stalled server: only the stop ends the transfer (bounded for the test).
-        for (int i = 0; i < 10000 && !stop; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        for (int i = 0; i < 10000 && !stop; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         sawStop = stop.load();
         return 0;
     };

@@ -68,7 +68,8 @@ private:
     std::deque<std::function<void()>> m_queue;
 };
 
-// Answers every message box: the queued answers in order, then `answer`.
+// Answers every modal message box: the queued answers in order, then
+// `answer`. A notice is only recorded (in `asked` too): it stands unanswered.
 class FakeMessageBoxes : public msgbox::IMessageBoxes {
 public:
     msgbox::Answer Show(const msgbox::Request& request) override {
@@ -79,13 +80,18 @@ public:
         answers.erase(answers.begin());
         return next;
     }
+    void Notify(const msgbox::Request& request) override {
+        asked.push_back(request);
+        notices.push_back(request.text);
+    }
     std::vector<std::string> Texts() const {
         std::vector<std::string> out;
         for (const auto& r : asked) out.push_back(r.text);
         return out;
     }
 
-    std::vector<msgbox::Request> asked;
+    std::vector<msgbox::Request> asked;  // modal boxes and notices, in order
+    std::vector<std::string> notices;    // the notices' texts
     std::vector<msgbox::Answer> answers;
     msgbox::Answer answer = msgbox::Answer::Yes;
     std::function<void(const msgbox::Request&)> onAsk;
