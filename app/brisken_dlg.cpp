@@ -7,12 +7,12 @@
 
 #include "app/about_dialog.h"
 #include "app/control_ids.h"
+#include "app/network_wait.h"
 #include "app/progress_dlg.h"
 #include "config/paths.h"
 #include "config/settings.h"
 #include "log/traffic_log.h"
 #include "platform/clock.h"
-#include "platform/network.h"
 #include "platform/process_list.h"
 #include "platform/system.h"
 #include "relay/relay_session.h"
@@ -119,9 +119,16 @@ bool CBriskenDlg::OnInitDialog(IMainWindowView& view) {
 }
 
 bool CBriskenDlg::Initialise(IMainWindowView& view) {
-    const bool network =
-        m_options.networkUp ? m_options.networkUp() : platform::HasNetworkConnection();
-    if (!network) {
+    // A network that comes up a few seconds after login is waited for here,
+    // before any window or tray icon exists, so nothing a person could use is
+    // kept waiting; a copy that is ending anyway (a second copy, "/uninstall")
+    // checks once and does not wait.
+    NetworkWait wait;
+    wait.networkUp = m_options.networkUp;
+    wait.boundMs = m_quitQueued ? 0 : m_options.networkWaitMs;
+    wait.nowMs = m_options.nowMs;
+    wait.sleep = m_options.sleepMs;
+    if (!WaitForNetwork(wait)) {
         // The program ends after these messages, so they wait for their OK:
         // there is nothing to serve meanwhile, and the reason stays readable.
         m_boxes.Show(msgbox::AppMessage("인터넷이 연결되어 있지 않아 종료합니다."));

@@ -78,6 +78,11 @@ struct StartOptions {
     std::function<int(const std::string& exeName)> countCopies;
     std::function<int()> deleteAutoRun;  // for "/uninstall"
     std::function<bool()> networkUp;
+    // How long the start waits for a network that comes up late (checking once
+    // a second), and the monotonic clock and the sleep it waits with.
+    int networkWaitMs = 60000;
+    std::function<int64_t()> nowMs;
+    std::function<void(int ms)> sleepMs;
     std::function<void(IUpdateHost&)> installSelf;
     std::function<int(IUpdateHost&)> checkUpdate;
     PortSource portSource = nullptr;  // the serial ports the system reports
@@ -104,10 +109,11 @@ public:
     // The window's life: initialisation, the show, the modal run (ended at once
     // by a quit queued earlier), the destroy handling. Returns 0.
     int DoModal(IMainWindowView& view);
-    // The window's initialisation: network check, install step, version check,
-    // lists, tray icon, status window, selectors, automatic connect. Notices
-    // raised on the way never wait for their OK. False when the start failed
-    // (the window then closes without asking).
+    // The window's initialisation: network check (waiting up to networkWaitMs
+    // for a late network, before anything is shown), install step, version
+    // check, lists, tray icon, status window, selectors, automatic connect.
+    // Notices raised on the way never wait for their OK. False when the start
+    // failed (the window then closes without asking).
     bool OnInitDialog(IMainWindowView& view);
     // The window is going away: the destroy handling runs (once) and no window
     // is drawn any more.

@@ -115,6 +115,42 @@ TEST_F(MainWindow, NoticesOfTheStartDoNotWaitForTheirOk) {
     }
 }
 
+TEST_F(MainWindow, LateNetworkIsWaitedForUpToAMinute) {
+    struct Case {
+        const char* name;
+        int64_t upAtMs;  // -1: never
+        int copies;
+        size_t sleeps;  // of one second each
+        bool started;
+    };
+    for (const Case& c : std::vector<Case>{{"there at once", 0, 1, 0, true},
+                                           {"after 4.5 s", 4500, 1, 5, true},
+                                           {"at the bound", 60000, 1, 60, true},
+                                           {"never", -1, 1, 60, false},
+                                           {"never, a copy that ends anyway", -1, 2, 0, false}}) {
+        SCOPED_TRACE(c.name);
+        boxes = {};
+        installRan = false;
+        networkUp = false;
+        networkAfterMs = c.upAtMs;
+        clockMs = 0;
+        sleeps.clear();
+        copies = c.copies;
+        WriteIni({});
+        Start(c.started);
+        EXPECT_EQ(sleeps, std::vector<int>(c.sleeps, 1000));
+        EXPECT_EQ(installRan, c.started);
+        EXPECT_EQ(view->trayShown, c.started);
+        if (c.started) {
+            EXPECT_TRUE(boxes.asked.empty());
+        } else {
+            EXPECT_EQ(boxes.Texts(),
+                      std::vector<std::string>{"인터넷이 연결되어 있지 않아 종료합니다."});
+            EXPECT_TRUE(boxes.notices.empty()) << "the program ends after it";
+        }
+    }
+}
+
 TEST_F(MainWindow, ConnectWithoutAPortOpensNothing) {
     WriteIni({});
     Start();

@@ -105,7 +105,15 @@ protected:
             countedName = name;
             return copies;
         };
-        o.networkUp = [this] { return networkUp; };
+        o.networkUp = [this] {
+            return networkUp || (networkAfterMs >= 0 && clockMs >= networkAfterMs);
+        };
+        // The late-network wait on a clock that only its sleeps move.
+        o.nowMs = [this] { return clockMs; };
+        o.sleepMs = [this](int ms) {
+            sleeps.push_back(ms);
+            clockMs += ms;
+        };
         o.installSelf = [this](IUpdateHost& host) {
             installRan = true;
             for (const std::string& text : installSays) host.ShowAppMessage(text);
@@ -127,6 +135,9 @@ protected:
     FakeRelay relay;
     int copies = 1;
     bool networkUp = true;
+    int64_t networkAfterMs = -1;  // >= 0: the network comes up at this time
+    int64_t clockMs = 0;
+    std::vector<int> sleeps;  // the start's sleeps while it waits for the network
     bool installRan = false;
     int updateResult = 1;
     std::vector<std::string> installSays, updateSays;  // their messages to the user
