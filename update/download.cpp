@@ -6,6 +6,7 @@
 
 #include "platform/http.h"
 #include "platform/launcher.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 int DownloadFile(const std::string& url, const std::string& path, const std::atomic<bool>& stop,
                  const DownloadProgress& progress, const DownloadLimits& limits) {
     if (url.empty() || path.empty()) return 0;
-    File file(std::fopen(path.c_str(), "wb"));
+    File file(platform::OpenFile(path, "wb"));
     if (!file) return 0;
 
     int64_t total = -1;
@@ -58,7 +59,7 @@ int DownloadFile(const std::string& url, const std::string& path, const std::ato
                           platform::IsNativeExecutable(path);
     if (!complete) {
         std::error_code ec;
-        std::filesystem::remove(path, ec);
+        std::filesystem::remove(platform::FsPath(path), ec);
         return 0;
     }
     return 1;

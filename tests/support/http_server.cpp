@@ -1,52 +1,24 @@
 #include "tests/support/http_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <fcntl.h>
-
-#include <cerrno>
 #include <stdexcept>
 
 namespace {
 
-int ListenLoopback(int* port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) throw std::runtime_error("socket failed");
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 16) != 0) {
-        close(fd);
-        throw std::runtime_error("bind/listen failed");
-    }
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    *port = ntohs(addr.sin_port);
-    return fd;
+void ListenLoopback(platform::TcpListener& listener, int* port) {
+    if (!listener.Bind(0) || !listener.Listen(16)) throw std::runtime_error("bind/listen failed");
+    *port = listener.Port();
 }
 
 }  // namespace
 
 TestHttpServer::TestHttpServer() {
-    m_listen = ListenLoopback(&m_port);
-    if (pipe2(m_wake, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    ListenLoopback(m_listen, &m_port);
     m_thread = std::thread([this] { Run(); });
 }
 
 TestHttpServer::~TestHttpServer() {
-    const char c = 'x';
-    (void)!write(m_wake[1], &c, 1);
+    m_wake.Signal();
     m_thread.join();
-    close(m_listen);
-    close(m_wake[0]);
-    close(m_wake[1]);
 }
 
 std::string TestHttpServer::host() const { return "127.0.0.1:" + std::to_string(m_port); }
@@ -73,29 +45,23 @@ std::vector<std::string> TestHttpServer::Requests() const {
 
 void TestHttpServer::Run() {
     for (;;) {
-        pollfd fds[2] = {{m_listen, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        if (fds[1].revents != 0) return;
-        const int fd = accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
-        Serve(fd);
-        close(fd);
+        const int ready = platform::WaitAnyReadable({m_listen.Handle(), m_wake.Handle()}, -1);
+        if (ready != 0) return;
+        platform::TcpSocket client;
+        if (!m_listen.Accept(client)) continue;
+        Serve(client);
     }
 }
 
-void TestHttpServer::Serve(int fd) {
+void TestHttpServer::Serve(platform::TcpSocket& client) {
     // Read the request head (bounded: 10 s, 64 KiB).
     std::string head;
     while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
-        pollfd fds[2] = {{fd, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        if (poll(fds, 2, 10000) <= 0 || fds[1].revents != 0) return;
-        char buf[4096];
-        const ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (platform::WaitAnyReadable({client.Handle(), m_wake.Handle()}, 10000) != 0) return;
+        uint8_t buf[4096];
+        const int n = client.Receive(buf, sizeof buf);
         if (n <= 0) return;
-        head.append(buf, static_cast<size_t>(n));
+        head.append(reinterpret_cast<const char*>(buf), static_cast<size_t>(n));
     }
     const size_t sp1 = head.find(' ');
     const size_t sp2 = head.find(' ', sp1 + 1);
@@ -108,22 +74,18 @@ void TestHttpServer::Serve(int fd) {
         const auto it = m_replies.find(path);
         if (it != m_replies.end()) reply = it->second;
     }
-    size_t sent = 0;
-    while (sent < reply.raw.size()) {
-        const ssize_t n = send(fd, reply.raw.data() + sent, reply.raw.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        sent += static_cast<size_t>(n);
-    }
-    if (reply.stallMs > 0) {
-        pollfd wake = {m_wake[0], POLLIN, 0};
-        poll(&wake, 1, reply.stallMs);
-    }
+    const auto* bytes = reinterpret_cast<const uint8_t*>(reply.raw.data());
+    if (client.SendAll(bytes, static_cast<int>(reply.raw.size()), 10000, &m_wake) <
+        static_cast<int>(reply.raw.size()))
+        return;
+    if (reply.stallMs > 0) m_wake.Wait(reply.stallMs);
+    // The answer ends with the connection: everything sent reaches the client
+    // before the close.
+    client.Shutdown();
 }
 
 int UnusedLoopbackPort() {
-    int port = 0;
-    const int fd = ListenLoopback(&port);
-    close(fd);
-    return port;
+    platform::TcpListener listener;
+    if (!listener.Bind(0)) throw std::runtime_error("bind failed");
+    return listener.Port();
 }

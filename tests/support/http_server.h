@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/tcp_socket.h"
+
 // A small HTTP server on 127.0.0.1 for the tests: each path (with its query)
 // gets exactly the bytes set for it, so answers can lie about their length,
 // end early, carry error statuses or stall. One connection at a time; every
@@ -41,10 +43,10 @@ public:
 
 private:
     void Run();
-    void Serve(int fd);
+    void Serve(platform::TcpSocket& client);
 
-    int m_listen = -1;
-    int m_wake[2] = {-1, -1};
+    platform::TcpListener m_listen;
+    platform::WakeEvent m_wake;
     int m_port = 0;
     mutable std::mutex m_mutex;
     std::map<std::string, Reply> m_replies;

@@ -16,5 +16,8 @@ int WaitChild(int pid, std::chrono::milliseconds limit);
 bool ProcessAlive(int pid);
 // Ends a process by pid that is still there.
 void EndProcess(int pid);
+// True when path is a regular file this platform would run (Linux: the
+// owner's execute bit).
+bool IsRunnableFile(const std::string& path);
 // Polls cond every 20 ms until it holds or limit passes.
 bool WaitUntil(const std::function<bool()>& cond, std::chrono::milliseconds limit);
