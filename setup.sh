@@ -1,6 +1,8 @@
 #!/bin/sh
 # Installs the Debian packages Talmira builds, tests and runs with.
 # Only what is missing is installed; run as root (or with sudo available).
+#   ./setup.sh            what the Linux build needs
+#   ./setup.sh windows    what the Windows cross build and its tests under Wine need
 set -eu
 
 PKGS="build-essential cmake ninja-build pkg-config git
@@ -8,6 +10,10 @@ qt6-base-dev qt6-base-dev-tools libgl-dev
 libserialport-dev libcurl4-openssl-dev rapidjson-dev libsimpleini-dev
 libgtest-dev libgmock-dev libcpp-httplib-dev
 fonts-noto-cjk"
+if [ "${1:-}" = windows ]; then
+    PKGS="cmake ninja-build g++-mingw-w64-x86-64-posix googletest rapidjson-dev
+wine wine64 socat"
+fi
 
 missing=""
 for p in $PKGS; do
