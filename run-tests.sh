@@ -26,8 +26,14 @@ if [ "$mode" = windows ]; then
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         wineboot -i >/dev/null 2>&1
     fi
-    wineserver -p
-    trap 'wineserver -k 2>/dev/null || true' EXIT INT TERM
+    wineserver -p </dev/null >/dev/null 2>&1
+    # Wine's own services start with the first program and live as long as
+    # the server; started here, they hold none of CTest's output pipes.
+    wine cmd /c exit </dev/null >/dev/null 2>&1
+    # COM11 and COM12 for the serial tests: two ends of a socat pair, ended
+    # by its pid at the end.
+    trap 'sh tests/support/windows/com_pair.sh stop "$dir"; wineserver -k 2>/dev/null || true' EXIT INT TERM
+    sh tests/support/windows/com_pair.sh start "$dir"
     ctest --test-dir "$dir" --output-on-failure -LE slow -j 2
     exit 0
 fi

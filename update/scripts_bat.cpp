@@ -12,12 +12,13 @@ namespace {
 constexpr int kTries = kScriptWaitTries / 5;  // one a second: the sh scripts' 0.2 s tries
 
 // A path for a batch line: in double quotes (which no Windows file name holds),
-// with % doubled so that cmd does not read it as a variable.
+// with % doubled so that cmd does not read it as a variable, and every
+// separator a backslash (cmd's commands take a slash for a switch).
 std::string Q(const std::string& path) {
     std::string out = "\"";
     for (char c : path) {
         if (c == '%') out += '%';
-        out += c;
+        out += c == '/' ? '\\' : c;
     }
     out += '"';
     return out;
@@ -57,9 +58,11 @@ std::string UpdateScriptText(int, const std::string& downloadPath, const std::st
     const std::string staged = installedExe + ".new";
     return Header("replaces the installed program with the download once it has ended") +
            "if not exist " + Q(downloadPath) + " goto done\r\n" +
-           "copy /y " + Q(downloadPath) + " " + Q(staged) + " >nul || goto failed\r\n" +
+           DelFile(staged) + "copy /y " + Q(downloadPath) + " " + Q(staged) + " >nul\r\n" +
+           "if not exist " + Q(staged) + " goto failed\r\n" +
            ":wait\r\n"
-           "move /y " + Q(staged) + " " + Q(installedExe) + " >nul 2>&1 && goto start\r\n" +
+           "move /y " + Q(staged) + " " + Q(installedExe) + " >nul 2>&1\r\n" +
+           "if not exist " + Q(staged) + " goto start\r\n" +
            RetryLoop("wait", "failed") +
            ":start\r\n"
            "start \"\" " + Q(installedExe) + " %1\r\n"

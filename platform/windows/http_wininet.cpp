@@ -16,6 +16,8 @@ namespace platform {
 
 namespace {
 
+constexpr DWORD kReceiveSliceMs = 1000;
+
 // WinINet calls block; the bounds of a request (whole time, low speed, a stop)
 // are kept by a watchdog that closes the request's handles, which ends any
 // call blocked on them. The driver's own receive time-out backs it up.
@@ -153,12 +155,10 @@ HttpResult HttpGet(const HttpRequest& request) {
     }
     DWORD connectMs = static_cast<DWORD>(std::max(request.connectTimeoutMs, 1));
     InternetSetOptionW(session, INTERNET_OPTION_CONNECT_TIMEOUT, &connectMs, sizeof connectMs);
-    // A stalled peer ends a receive at the latest when the request's own bound
-    // passes, should closing the handles not reach a blocked call.
-    DWORD receiveMs = 30000;
-    if (request.totalTimeoutMs > 0) receiveMs = static_cast<DWORD>(request.totalTimeoutMs);
-    if (request.lowSpeedSeconds > 0)
-        receiveMs = std::min<DWORD>(receiveMs, static_cast<DWORD>(request.lowSpeedSeconds) * 1000);
+    // Closing the handles does not end a receive that is blocked in every
+    // WinINet (Wine's goes on), so receives wait a second at most and a read
+    // that timed out is tried again while the watchdog lets the request live.
+    DWORD receiveMs = kReceiveSliceMs;
     InternetSetOptionW(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveMs, sizeof receiveMs);
     InternetSetOptionW(session, INTERNET_OPTION_SEND_TIMEOUT, &receiveMs, sizeof receiveMs);
 
@@ -180,6 +180,7 @@ HttpResult HttpGet(const HttpRequest& request) {
         while (!ended) {
             DWORD n = 0;
             if (!InternetReadFile(url, buf, sizeof buf, &n)) {
+                if (GetLastError() == ERROR_INTERNET_TIMEOUT && !watchdog.Reason()) continue;
                 broken = true;
                 error = "InternetReadFile: " + win::ErrorText(GetLastError());
                 break;

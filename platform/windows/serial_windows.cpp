@@ -39,7 +39,8 @@ struct SerialDevice::Impl {
     OVERLAPPED writeOv{};
     std::atomic<bool> readCancelled{false};
     std::atomic<bool> writeCancelled{false};
-    SerialReadTiming timing;  // what the driver's time-outs are set to now
+    // What the driver's time-outs are set to now; none until the first set.
+    SerialReadTiming timing{-1, -1, -1};
     int baud = 0;
 
     void SetTimeouts(const SerialReadTiming& t) {
@@ -101,6 +102,7 @@ bool SerialDevice::Open(const std::string& path) {
     }
     m_impl->port = std::move(port);
     m_impl->baud = static_cast<int>(dcb.BaudRate);
+    m_impl->SetTimeouts(SerialReadTiming{});
     m_path = path;
     return true;
 }
@@ -314,7 +316,7 @@ void SerialDevice::Close() {
     d.writeCancelEvent.Reset();
     d.readCancelled.store(false);
     d.writeCancelled.store(false);
-    d.timing = SerialReadTiming{};
+    d.timing = SerialReadTiming{-1, -1, -1};
     d.baud = 0;
     m_path.clear();
 }

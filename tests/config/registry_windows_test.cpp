@@ -38,14 +38,16 @@ TEST_F(RunValue, SetTestDeleteUnderExeBase) {
     EXPECT_EQ(SetAutoRun("\"C:\\x\"\r\nother"), 0) << "a line break is refused";
 }
 
+// Names in the order they are added, which is also their sorted order (Wine
+// keeps values sorted).
 TEST(SerialDeviceMap, ValuesInRegistryOrderUntilOneDoesNotFit) {
     const char kKey[] = "Software\\TalmiraTest\\SERIALCOMM";
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TalmiraTest");
     EXPECT_TRUE(platform::win::RegValueTexts(HKEY_CURRENT_USER, kKey).empty()) << "a missing key lists none";
-    ASSERT_TRUE(platform::win::WriteRegString(HKEY_CURRENT_USER, kKey, "\\Device\\Serial2", "COM5"));
-    ASSERT_TRUE(platform::win::WriteRegString(HKEY_CURRENT_USER, kKey, "\\Device\\Serial0", "COM3"));
-    ASSERT_TRUE(platform::win::WriteRegString(HKEY_CURRENT_USER, kKey, "\\Device\\Long", std::string(200, 'C')));
-    ASSERT_TRUE(platform::win::WriteRegString(HKEY_CURRENT_USER, kKey, "\\Device\\Serial9", "COM9"));
+    ASSERT_TRUE(platform::win::WriteRegString(HKEY_CURRENT_USER, kKey, "\\Device\\A", "COM5"));
+    ASSERT_TRUE(platform::win::WriteRegString(HKEY_CURRENT_USER, kKey, "\\Device\\B", "COM3"));
+    ASSERT_TRUE(platform::win::WriteRegString(HKEY_CURRENT_USER, kKey, "\\Device\\C", std::string(200, 'C')));
+    ASSERT_TRUE(platform::win::WriteRegString(HKEY_CURRENT_USER, kKey, "\\Device\\D", "COM9"));
     EXPECT_EQ(platform::win::RegValueTexts(HKEY_CURRENT_USER, kKey), (std::vector<std::string>{"COM5", "COM3"}));
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TalmiraTest");
 }

@@ -1,6 +1,7 @@
 // The settings file through the Windows profile API.
 #include <windows.h>
 
+#include "platform/system.h"
 #include "platform/windows/text.h"
 #include "tests/config/settings_fixture.h"
 

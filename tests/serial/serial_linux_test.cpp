@@ -49,4 +49,20 @@ TEST_F(SerialTiming, UnpluggedLineFailsWithoutSpinning) {
     EXPECT_EQ(WriteCAT(reinterpret_cast<const uint8_t*>("x"), 1), 0);
 }
 
+// The termios2 rates: any rate the table names, the odd PCI_ ones included.
+TEST_F(SerialFixture, SpeedTextsSetTheLineRateOrKeepTheDrivers) {
+    // Each open starts from a fresh object; "4000" is not in the table, so the
+    // rate set by the open before it stays.
+    const struct {
+        const char* speed;
+        int expected;
+    } steps[] = {{"28800", 38400}, {"PCI_500K", 56000}, {"19200", 19200},
+                 {"4000", 19200},  {"115200", 115200},  {"PCI_9600", 1075}};
+    for (const auto& s : steps) {
+        ASSERT_TRUE(OpenSerialPort(Path(), s.speed)) << s.speed;
+        EXPECT_EQ(g_relay.serialLink.load()->Device().CurrentBaud(), s.expected) << s.speed;
+        CloseSerialPort();
+    }
+}
+
 }  // namespace

@@ -8,7 +8,9 @@
 #include "tests/support/http_server.h"
 #include "tests/support/temp_dir.h"
 #include "tests/update/fake_update_host.h"
+#include "platform/launcher.h"
 #include "update/download.h"
+#include "update/scripts.h"
 #include "update/update_state.h"
 
 namespace {
@@ -116,6 +118,7 @@ protected:
     }
     void TearDown() override { ResetUpdateState(); }
     void Answer(const std::string& line) { server.Set(kVersionPath, TestHttpServer::Ok(line)); }
+    std::string Download() const { return JoinPath(options.paths.installDir, "UpdateFile.sob"); }
 
     TempDir home;
     TestHttpServer server;
@@ -184,32 +187,32 @@ TEST_F(CheckUpdateTest, NewerVersionDownloadsLaunchesScriptAndQuits) {
         return 1;
     };
     EXPECT_EQ(CheckUpdate(host, options), 1);
-    const std::string downloadPath = home / "QAVEX/UpdateFile.sob";
+    const std::string downloadPath = Download();
     const std::vector<std::string> expected = {
         "show:0", "download:http://127.0.0.1:1/new|" + downloadPath + "|0", "clear", "quit", "show:1"};
     EXPECT_EQ(host.events, expected);
-    const std::string script = home / "cwd/update_brisken.sh";
+    const std::string script = JoinPath(home / "cwd", ScriptFileName("update_brisken"));
     ASSERT_EQ(launched, std::vector<std::string>{script + "|" + (home / "cwd")});
-    const std::string text = ReadFile(script);
-    EXPECT_NE(text.find("pid=4242\n"), std::string::npos);
-    EXPECT_NE(text.find("'" + (home / "QAVEX/brisken") + "' </dev/null"), std::string::npos);
+    // The script that waits for this process (pid 4242) and starts the installed copy.
+    EXPECT_EQ(ReadFile(script), platform::ScriptFileBytes(UpdateScriptText(
+                                    4242, downloadPath, JoinPath(options.paths.installDir, "brisken"), script)));
 }
 
 TEST_F(CheckUpdateTest, FailedDownloadSaysSoAndGoesOn) {
     Answer(R"({"status":"ok","version":"2.0.0.7","url":"http://127.0.0.1:1/new"})");
     EXPECT_EQ(CheckUpdate(host, options), 1);
     const std::vector<std::string> expected = {
-        "show:0", "download:http://127.0.0.1:1/new|" + (home / "QAVEX/UpdateFile.sob") + "|0",
+        "show:0", "download:http://127.0.0.1:1/new|" + Download() + "|0",
         "message:업데이트 실패", "show:1"};
     EXPECT_EQ(host.events, expected);
     EXPECT_TRUE(launched.empty());
-    EXPECT_FALSE(fs::exists(home / "cwd/update_brisken.sh"));
+    EXPECT_FALSE(fs::exists(JoinPath(home / "cwd", ScriptFileName("update_brisken"))));
 }
 
 TEST_F(CheckUpdateTest, EmptyUrlDoesNotStartAndOnlyOneWindowPerProcess) {
     Answer(R"({"status":"ok","version":"2.0.0.7","url":""})");
     EXPECT_EQ(CheckUpdate(host, options), 1);
-    EXPECT_EQ(host.events.at(1), "download:|" + (home / "QAVEX/UpdateFile.sob") + "|-1");
+    EXPECT_EQ(host.events.at(1), "download:|" + Download() + "|-1");
     EXPECT_EQ(host.events.at(2), "message:업데이트 실패");
     host.events.clear();
     Answer(R"({"status":"ok","version":"2.0.0.8","url":"http://127.0.0.1:1/new"})");

@@ -5,7 +5,7 @@
 #   com_pair.sh stop BUILD_DIR     end that socat by its pid and remove the links
 set -eu
 mode="$1"
-build="$2"
+build="$(cd "$2" && pwd)"
 dir="$build/com-pair"
 devices="$build/wine-prefix/dosdevices"
 
