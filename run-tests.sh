@@ -26,7 +26,7 @@ if [ "$mode" = windows ]; then
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         wineboot -i >/dev/null 2>&1
     fi
-    wineserver -p </dev/null >/dev/null 2>&1
+    wineserver -p </dev/null >/dev/null 2>&1 || true  # one may be running already
     # Wine's own services start with the first program and live as long as
     # the server; started here, they hold none of CTest's output pipes.
     wine cmd /c exit </dev/null >/dev/null 2>&1

@@ -7,7 +7,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/windows/text.h"
@@ -16,99 +18,21 @@ namespace platform {
 
 namespace {
 
-constexpr DWORD kReceiveSliceMs = 1000;
-
-// WinINet calls block; the bounds of a request (whole time, low speed, a stop)
-// are kept by a watchdog that closes the request's handles, which ends any
-// call blocked on them. The driver's own receive time-out backs it up.
-class Watchdog {
-public:
-    Watchdog(const HttpRequest& request, HINTERNET session)
-        : m_request(request), m_session(session), m_start(MonotonicMs()) {
-        m_windowStart = m_start;
-        m_thread = std::thread([this] { Run(); });
-    }
-    ~Watchdog() { Finish(); }
-    Watchdog(const Watchdog&) = delete;
-    Watchdog& operator=(const Watchdog&) = delete;
-
-    void SetRequest(HINTERNET handle) {
-        std::lock_guard lock(m_mutex);
-        m_url = handle;
-    }
-    void Received(size_t n) {
-        std::lock_guard lock(m_mutex);
-        m_bytes += static_cast<int64_t>(n);
-    }
-    // Why the watchdog closed the handles (nullptr when it did not).
-    const char* Reason() {
-        std::lock_guard lock(m_mutex);
-        return m_reason;
-    }
-    bool Stopped() {
-        std::lock_guard lock(m_mutex);
-        return m_stopped;
-    }
-    // Ends the watch; afterwards the handles are the caller's to close (the
-    // ones the watchdog closed are forgotten: closed() tells).
-    void Finish() {
-        {
-            std::lock_guard lock(m_mutex);
-            m_done = true;
-        }
-        m_wake.notify_all();
-        if (m_thread.joinable()) m_thread.join();
-    }
-    bool Closed() {
-        std::lock_guard lock(m_mutex);
-        return m_closed;
-    }
-
-private:
-    void Run() {
-        std::unique_lock lock(m_mutex);
-        while (!m_done) {
-            m_wake.wait_for(lock, std::chrono::milliseconds(100));
-            if (m_done) return;
-            const int64_t now = MonotonicMs();
-            const char* reason = nullptr;
-            if (m_request.stop != nullptr && m_request.stop->load()) {
-                reason = "stopped";
-                m_stopped = true;
-            } else if (m_request.totalTimeoutMs > 0 && now - m_start >= m_request.totalTimeoutMs) {
-                reason = "the request took too long";
-            } else if (m_request.lowSpeedBytesPerSec > 0 && m_request.lowSpeedSeconds > 0 &&
-                       now - m_windowStart >= m_request.lowSpeedSeconds * 1000LL) {
-                const int64_t wanted = static_cast<int64_t>(m_request.lowSpeedBytesPerSec) *
-                                       m_request.lowSpeedSeconds;
-                if (m_bytes - m_windowBytes < wanted) reason = "the transfer was too slow";
-                m_windowStart = now;
-                m_windowBytes = m_bytes;
-            }
-            if (reason != nullptr) {
-                m_reason = reason;
-                if (m_url != nullptr) InternetCloseHandle(m_url);
-                InternetCloseHandle(m_session);
-                m_closed = true;
-                return;
-            }
-        }
-    }
-
-    const HttpRequest& m_request;
-    HINTERNET m_session;
-    HINTERNET m_url = nullptr;
-    const int64_t m_start;
-    int64_t m_windowStart = 0;
-    int64_t m_windowBytes = 0;
-    int64_t m_bytes = 0;
-    const char* m_reason = nullptr;
-    bool m_stopped = false;
-    bool m_done = false;
-    bool m_closed = false;
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::thread m_thread;
+// What a transfer's worker and its caller share. WinINet calls block, and a
+// blocked receive is not ended by closing its handle in every WinINet (Wine's
+// goes on until the peer does something), so the caller keeps the bounds of a
+// request (whole time, low speed, a stop) itself and, when one is passed, lets
+// go of the worker: the worker calls no callback after that and ends when its
+// call returns.
+struct Shared {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool abandoned = false;
+    bool done = false;
+    int64_t bytes = 0;
+    HINTERNET session = nullptr;
+    HINTERNET url = nullptr;
+    HttpResult result;
 };
 
 bool IsHttpUrl(const std::string& url) {
@@ -139,6 +63,72 @@ int64_t ContentLength(HINTERNET url) {
 
 }  // namespace
 
+namespace {
+
+// The transfer itself, on the worker. Callbacks run under the shared lock and
+// only while the caller still waits.
+void Transfer(HttpRequest request, std::shared_ptr<Shared> shared) {
+    HttpResult result;
+    const auto call = [&shared](const auto& fn) {
+        std::lock_guard lock(shared->mutex);
+        return !shared->abandoned && fn();
+    };
+    HINTERNET session = shared->session;
+    const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
+                        INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTH;
+    HINTERNET url = InternetOpenUrlW(session, win::Wide(request.url).c_str(), nullptr, 0, flags, 1);
+    if (url == nullptr) {
+        result.error = "InternetOpenUrlW: " + win::ErrorText(GetLastError());
+    } else {
+        {
+            std::lock_guard lock(shared->mutex);
+            shared->url = url;
+        }
+        bool found = false;
+        result.status = static_cast<long>(QueryNumber(url, HTTP_QUERY_STATUS_CODE, &found));
+        const int64_t length = ContentLength(url);
+        bool ended = !call([&] { return !request.onHead || request.onHead(result.status, length); });
+        bool broken = false;
+        std::vector<char> buf(16384);
+        while (!ended) {
+            // Asked first what has come, so a read hands on what is there
+            // instead of waiting for a whole buffer (which Wine's does).
+            DWORD available = 0;
+            if (!InternetQueryDataAvailable(url, &available, 0, 0)) {
+                broken = true;
+                result.error = "InternetQueryDataAvailable: " + win::ErrorText(GetLastError());
+                break;
+            }
+            if (available == 0) break;  // the transfer ended cleanly
+            DWORD n = 0;
+            const DWORD want = std::min<DWORD>(available, static_cast<DWORD>(buf.size()));
+            if (!InternetReadFile(url, buf.data(), want, &n)) {
+                broken = true;
+                result.error = "InternetReadFile: " + win::ErrorText(GetLastError());
+                break;
+            }
+            if (n == 0) break;  // the transfer ended cleanly
+            ended = !call([&] {
+                shared->bytes += n;
+                return !request.onData || request.onData(buf.data(), n);
+            });
+        }
+        result.outcome = broken ? HttpOutcome::Failed : ended ? HttpOutcome::Ended : HttpOutcome::Complete;
+    }
+    std::lock_guard lock(shared->mutex);
+    if (!shared->abandoned) {
+        shared->url = nullptr;
+        if (url != nullptr) InternetCloseHandle(url);
+        InternetCloseHandle(session);
+        shared->session = nullptr;
+    }
+    shared->result = result;
+    shared->done = true;
+    shared->changed.notify_all();
+}
+
+}  // namespace
+
 HttpResult HttpGet(const HttpRequest& request) {
     HttpResult result;
     if (!IsHttpUrl(request.url)) {
@@ -155,60 +145,62 @@ HttpResult HttpGet(const HttpRequest& request) {
     }
     DWORD connectMs = static_cast<DWORD>(std::max(request.connectTimeoutMs, 1));
     InternetSetOptionW(session, INTERNET_OPTION_CONNECT_TIMEOUT, &connectMs, sizeof connectMs);
-    // Closing the handles does not end a receive that is blocked in every
-    // WinINet (Wine's goes on), so receives wait a second at most and a read
-    // that timed out is tried again while the watchdog lets the request live.
-    DWORD receiveMs = kReceiveSliceMs;
+    // A receive that waits longer than the request may take ends by itself,
+    // so a worker that was let go does not outlive its request by much.
+    DWORD receiveMs = 30000;
+    if (request.totalTimeoutMs > 0) receiveMs = static_cast<DWORD>(request.totalTimeoutMs);
+    if (request.lowSpeedSeconds > 0)
+        receiveMs = std::min<DWORD>(receiveMs, static_cast<DWORD>(request.lowSpeedSeconds) * 1000);
     InternetSetOptionW(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveMs, sizeof receiveMs);
     InternetSetOptionW(session, INTERNET_OPTION_SEND_TIMEOUT, &receiveMs, sizeof receiveMs);
 
-    Watchdog watchdog(request, session);
-    const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
-                        INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTH;
-    HINTERNET url = InternetOpenUrlW(session, win::Wide(request.url).c_str(), nullptr, 0, flags, 1);
-    const DWORD openError = url == nullptr ? GetLastError() : 0;
-    if (url != nullptr) watchdog.SetRequest(url);
+    auto shared = std::make_shared<Shared>();
+    shared->session = session;
+    HttpRequest copy = request;
+    copy.stop = nullptr;
+    std::thread worker(Transfer, std::move(copy), shared);
 
-    bool ended = false;
-    bool broken = url == nullptr;
-    std::string error = url == nullptr ? "InternetOpenUrlW: " + win::ErrorText(openError) : "";
-    if (url != nullptr) {
-        bool found = false;
-        result.status = static_cast<long>(QueryNumber(url, HTTP_QUERY_STATUS_CODE, &found));
-        if (request.onHead && !request.onHead(result.status, ContentLength(url))) ended = true;
-        char buf[16384];
-        while (!ended) {
-            DWORD n = 0;
-            if (!InternetReadFile(url, buf, sizeof buf, &n)) {
-                if (GetLastError() == ERROR_INTERNET_TIMEOUT && !watchdog.Reason()) continue;
-                broken = true;
-                error = "InternetReadFile: " + win::ErrorText(GetLastError());
+    const int64_t start = MonotonicMs();
+    int64_t windowStart = start;
+    int64_t windowBytes = 0;
+    const char* reason = nullptr;
+    bool stopped = false;
+    {
+        std::unique_lock lock(shared->mutex);
+        while (!shared->done) {
+            shared->changed.wait_for(lock, std::chrono::milliseconds(100));
+            if (shared->done) break;
+            const int64_t now = MonotonicMs();
+            if (request.stop != nullptr && request.stop->load()) {
+                reason = "stopped";
+                stopped = true;
+            } else if (request.totalTimeoutMs > 0 && now - start >= request.totalTimeoutMs) {
+                reason = "the request took too long";
+            } else if (request.lowSpeedBytesPerSec > 0 && request.lowSpeedSeconds > 0 &&
+                       now - windowStart >= request.lowSpeedSeconds * 1000LL) {
+                const int64_t wanted = static_cast<int64_t>(request.lowSpeedBytesPerSec) * request.lowSpeedSeconds;
+                if (shared->bytes - windowBytes < wanted) reason = "the transfer was too slow";
+                windowStart = now;
+                windowBytes = shared->bytes;
+            }
+            if (reason != nullptr) {
+                // Let go of the worker: its handles are closed (which ends its
+                // call where WinINet allows) and it calls nothing more.
+                shared->abandoned = true;
+                if (shared->url != nullptr) InternetCloseHandle(shared->url);
+                if (shared->session != nullptr) InternetCloseHandle(shared->session);
                 break;
             }
-            if (n == 0) break;  // the transfer ended cleanly
-            watchdog.Received(n);
-            if (request.onData && !request.onData(buf, n)) ended = true;
         }
     }
-    watchdog.Finish();
-    if (!watchdog.Closed()) {
-        if (url != nullptr) InternetCloseHandle(url);
-        InternetCloseHandle(session);
-    }
-    if (watchdog.Stopped()) {
-        result.outcome = HttpOutcome::Stopped;
-        result.error = "stopped";
-    } else if (const char* reason = watchdog.Reason()) {
-        result.outcome = HttpOutcome::Failed;
+    if (reason != nullptr) {
+        worker.detach();
+        result.outcome = stopped ? HttpOutcome::Stopped : HttpOutcome::Failed;
         result.error = reason;
-    } else if (broken) {
-        result.outcome = HttpOutcome::Failed;
-        result.error = error;
-    } else {
-        result.outcome = ended ? HttpOutcome::Ended : HttpOutcome::Complete;
+        return result;
     }
-    if (result.outcome == HttpOutcome::Failed && url == nullptr) result.status = 0;
-    return result;
+    worker.join();
+    return shared->result;
 }
 
 }  // namespace platform

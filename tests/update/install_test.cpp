@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/update/install_fixture.h"
 #include "tests/update/process_util.h"
 
@@ -60,9 +62,14 @@ TEST_F(InstallSelfTest, ElsewhereRelocatesWithSettingsAndQuits) {
     EXPECT_EQ(launched, expectedLaunches);
     const std::vector<std::string> expectedEvents = {"autorun", "clear", "quit"};
     EXPECT_EQ(events, expectedEvents);
-    // The old copy's own log folder, named in full.
-    const std::string killfile = ReadFile(home / ("cwd/" + Script("killfile")));
-    EXPECT_NE(killfile.find(JoinPath(home / "start/", "CATLOG")), std::string::npos);
+    // The old copy's own log folder, named in full (compared with '/' for
+    // every separator: batch files write backslashes).
+    const auto slashes = [](std::string text) {
+        std::replace(text.begin(), text.end(), '\\', '/');
+        return text;
+    };
+    const std::string killfile = slashes(ReadFile(home / ("cwd/" + Script("killfile"))));
+    EXPECT_NE(killfile.find(slashes(home / "start/CATLOG")), std::string::npos);
     EXPECT_TRUE(fs::exists(home / "start/brisken"));  // the scripts remove it once we have ended
 }
 
