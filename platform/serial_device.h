@@ -51,8 +51,8 @@ std::string SerialDevicePath(const std::string& portName);
 bool OpenPseudoTerminal(SerialDevice& device, std::string& slavePath);
 
 // A serial line (Windows: a COM port with overlapped I/O; Linux: termios, or
-// one side of a pseudo-terminal) with bounded waits. One reader thread and any number of writer threads may use an
-// open device at the same time provided writers serialise among themselves;
+// one side of a pseudo-terminal) with bounded waits. One reader thread and any number of writer
+// threads may use an open device at the same time provided writers serialise among themselves;
 // Open, Configure and Close belong to one controlling thread while no I/O runs.
 // CancelRead and CancelWrite may be called from any thread.
 class SerialDevice {

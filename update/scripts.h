@@ -30,8 +30,8 @@ std::string KillfileScriptText(int pid, const std::string& oldDir, const std::st
                                const std::string& iniName, const std::string& self);
 
 // runextern: starts the installed executable once the program (oldExe) has ended.
-std::string RunexternScriptText(int pid, const std::string& installedExe,
-                                const std::string& oldExe, const std::string& self);
+std::string RunexternScriptText(int pid, const std::string& installedExe, const std::string& oldExe,
+                                const std::string& self);
 
 // killfileall: removes the executable, the settings file and the CATLOG
 // folder from the executable's folder and from the install folder.

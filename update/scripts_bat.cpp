@@ -32,9 +32,12 @@ std::string Header(const std::string& what) {
 // giveUp once the tries are spent.
 std::string RetryLoop(const std::string& label, const std::string& giveUp) {
     return "set /a tries+=1\r\n"
-           "if %tries% geq " + std::to_string(kTries) + " goto " + giveUp + "\r\n"
+           "if %tries% geq " +
+           std::to_string(kTries) + " goto " + giveUp +
+           "\r\n"
            "ping -n 2 127.0.0.1 >nul\r\n"
-           "goto " + label + "\r\n";
+           "goto " +
+           label + "\r\n";
 }
 
 std::string DelFile(const std::string& path) { return "del /f /q " + Q(path) + " >nul 2>&1\r\n"; }
@@ -57,15 +60,17 @@ std::string UpdateScriptText(int, const std::string& downloadPath, const std::st
     // once the program has ended.
     const std::string staged = installedExe + ".new";
     return Header("replaces the installed program with the download once it has ended") +
-           "if not exist " + Q(downloadPath) + " goto done\r\n" +
-           DelFile(staged) + "copy /y " + Q(downloadPath) + " " + Q(staged) + " >nul\r\n" +
-           "if not exist " + Q(staged) + " goto failed\r\n" +
+           "if not exist " + Q(downloadPath) + " goto done\r\n" + DelFile(staged) + "copy /y " +
+           Q(downloadPath) + " " + Q(staged) + " >nul\r\n" + "if not exist " + Q(staged) +
+           " goto failed\r\n" +
            ":wait\r\n"
-           "move /y " + Q(staged) + " " + Q(installedExe) + " >nul 2>&1\r\n" +
-           "if not exist " + Q(staged) + " goto start\r\n" +
-           RetryLoop("wait", "failed") +
+           "move /y " +
+           Q(staged) + " " + Q(installedExe) + " >nul 2>&1\r\n" + "if not exist " + Q(staged) +
+           " goto start\r\n" + RetryLoop("wait", "failed") +
            ":start\r\n"
-           "start \"\" " + Q(installedExe) + " %1\r\n"
+           "start \"\" " +
+           Q(installedExe) +
+           " %1\r\n"
            ":failed\r\n" +
            DelFile(staged) + DelFile(downloadPath) + End(self);
 }
@@ -75,8 +80,7 @@ std::string KillfileScriptText(int, const std::string& oldDir, const std::string
     const std::string exe = JoinPath(oldDir, exeName);
     return Header("removes the old copy once it has ended") + ":wait\r\n" + DelFile(exe) +
            "if not exist " + Q(exe) + " goto gone\r\n" + RetryLoop("wait", "done") + ":gone\r\n" +
-           DelFile(JoinPath(oldDir, iniName)) + DelFolder(JoinPath(oldDir, "CATLOG")) +
-           End(self);
+           DelFile(JoinPath(oldDir, iniName)) + DelFolder(JoinPath(oldDir, "CATLOG")) + End(self);
 }
 
 std::string RunexternScriptText(int, const std::string& installedExe, const std::string& oldExe,
@@ -86,8 +90,8 @@ std::string RunexternScriptText(int, const std::string& installedExe, const std:
     return Header("starts the installed copy once the old one has ended") + ":wait\r\n" +
            "if not exist " + Q(oldExe) + " goto start\r\n" + RetryLoop("wait", "start") +
            ":start\r\n"
-           "if exist " + Q(installedExe) + " start \"\" " + Q(installedExe) + " %1\r\n" +
-           End(self);
+           "if exist " +
+           Q(installedExe) + " start \"\" " + Q(installedExe) + " %1\r\n" + End(self);
 }
 
 std::string KillfileallScriptText(int, const std::string& exeDir, const std::string& installDir,

@@ -1,5 +1,4 @@
 #include "platform/autostart.h"
-
 #include "platform/windows/registry.h"
 
 namespace platform {

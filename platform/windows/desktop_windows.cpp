@@ -1,10 +1,9 @@
-#include "platform/desktop.h"
-
-#include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
 #include <shobjidl.h>
+#include <windows.h>
 
+#include "platform/desktop.h"
 #include "platform/system.h"
 #include "platform/windows/registry.h"
 #include "platform/windows/text.h"
@@ -47,9 +46,9 @@ private:
 }  // namespace
 
 std::string DesktopDir() {
-    const auto dir = win::ReadRegString(HKEY_CURRENT_USER,
-                                        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-                                        "Desktop");
+    const auto dir = win::ReadRegString(
+        HKEY_CURRENT_USER, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+        "Desktop");
     return dir && IsDirectory(*dir) ? *dir : std::string();
 }
 
@@ -59,12 +58,14 @@ ShortcutResult CreateShortcut(const std::string& target, const std::string& work
                               const std::string& linkPath) {
     ComScope com;
     ComPtr<IShellLinkW> link;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.put())))
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                link.put())))
         return ShortcutResult::NoObject;
     link->SetPath(win::Wide(target).c_str());
     link->SetWorkingDirectory(win::Wide(workDir).c_str());
     ComPtr<IPersistFile> file;
-    if (FAILED(link->QueryInterface(IID_IPersistFile, file.put()))) return ShortcutResult::SaveFailed;
+    if (FAILED(link->QueryInterface(IID_IPersistFile, file.put())))
+        return ShortcutResult::SaveFailed;
     return file->Save(win::Wide(linkPath).c_str(), TRUE) == S_OK ? ShortcutResult::Saved
                                                                  : ShortcutResult::SaveFailed;
 }

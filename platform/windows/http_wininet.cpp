@@ -1,17 +1,16 @@
-#include "platform/http.h"
-
 #include <windows.h>
 #include <wininet.h>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/http.h"
 #include "platform/windows/text.h"
 
 namespace platform {
@@ -74,8 +73,9 @@ void Transfer(HttpRequest request, std::shared_ptr<Shared> shared) {
         return !shared->abandoned && fn();
     };
     HINTERNET session = shared->session;
-    const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
-                        INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTH;
+    const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                        INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_UI |
+                        INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTH;
     HINTERNET url = InternetOpenUrlW(session, win::Wide(request.url).c_str(), nullptr, 0, flags, 1);
     if (url == nullptr) {
         result.error = "InternetOpenUrlW: " + win::ErrorText(GetLastError());
@@ -87,7 +87,8 @@ void Transfer(HttpRequest request, std::shared_ptr<Shared> shared) {
         bool found = false;
         result.status = static_cast<long>(QueryNumber(url, HTTP_QUERY_STATUS_CODE, &found));
         const int64_t length = ContentLength(url);
-        bool ended = !call([&] { return !request.onHead || request.onHead(result.status, length); });
+        bool ended =
+            !call([&] { return !request.onHead || request.onHead(result.status, length); });
         bool broken = false;
         std::vector<char> buf(16384);
         while (!ended) {
@@ -113,7 +114,9 @@ void Transfer(HttpRequest request, std::shared_ptr<Shared> shared) {
                 return !request.onData || request.onData(buf.data(), n);
             });
         }
-        result.outcome = broken ? HttpOutcome::Failed : ended ? HttpOutcome::Ended : HttpOutcome::Complete;
+        result.outcome = broken  ? HttpOutcome::Failed
+                         : ended ? HttpOutcome::Ended
+                                 : HttpOutcome::Complete;
     }
     std::lock_guard lock(shared->mutex);
     if (!shared->abandoned) {
@@ -135,10 +138,10 @@ HttpResult HttpGet(const HttpRequest& request) {
         result.error = "only http and https URLs are fetched";
         return result;
     }
-    HINTERNET session =
-        InternetOpenW(win::Wide(request.userAgent).c_str(),
-                      request.useSystemProxy ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_DIRECT,
-                      nullptr, nullptr, 0);
+    HINTERNET session = InternetOpenW(
+        win::Wide(request.userAgent).c_str(),
+        request.useSystemProxy ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_DIRECT, nullptr,
+        nullptr, 0);
     if (session == nullptr) {
         result.error = "InternetOpenW: " + win::ErrorText(GetLastError());
         return result;
@@ -178,7 +181,8 @@ HttpResult HttpGet(const HttpRequest& request) {
                 reason = "the request took too long";
             } else if (request.lowSpeedBytesPerSec > 0 && request.lowSpeedSeconds > 0 &&
                        now - windowStart >= request.lowSpeedSeconds * 1000LL) {
-                const int64_t wanted = static_cast<int64_t>(request.lowSpeedBytesPerSec) * request.lowSpeedSeconds;
+                const int64_t wanted =
+                    static_cast<int64_t>(request.lowSpeedBytesPerSec) * request.lowSpeedSeconds;
                 if (shared->bytes - windowBytes < wanted) reason = "the transfer was too slow";
                 windowStart = now;
                 windowBytes = shared->bytes;

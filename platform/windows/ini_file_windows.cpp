@@ -1,7 +1,6 @@
-#include "platform/ini_file.h"
-
 #include <windows.h>
 
+#include "platform/ini_file.h"
 #include "platform/windows/handle.h"
 #include "platform/windows/text.h"
 
@@ -19,11 +18,12 @@ const wchar_t kMissing[] = L"\x01\x02missing\x02\x01";
 bool IniFileReadable(const std::string& path) {
     const std::wstring wpath = Wide(path);
     const DWORD attributes = GetFileAttributesW(wpath.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return false;
     // The profile API quietly reads a file it cannot open as an empty one, so
     // the file is opened here first: a locked or forbidden file is not written.
-    win::Handle file(CreateFileW(wpath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    win::Handle file(CreateFileW(wpath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     return file.valid() && GetFileType(file.get()) == FILE_TYPE_DISK;
 }
 
@@ -37,8 +37,9 @@ std::optional<std::string> ReadIniValue(const std::string& path, const std::stri
     // until the whole value fits, so the caller sees its real length.
     std::wstring buf(1024, L'\0');
     for (;;) {
-        const DWORD n = GetPrivateProfileStringW(wsection.c_str(), wkey.c_str(), kMissing, buf.data(),
-                                                 static_cast<DWORD>(buf.size()), wpath.c_str());
+        const DWORD n =
+            GetPrivateProfileStringW(wsection.c_str(), wkey.c_str(), kMissing, buf.data(),
+                                     static_cast<DWORD>(buf.size()), wpath.c_str());
         if (n + 1 < buf.size() || buf.size() >= 65536) {
             buf.resize(n);
             break;

@@ -1,13 +1,12 @@
-#include "platform/launcher.h"
-
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <vector>
 
+#include "platform/launcher.h"
 #include "platform/system.h"
 #include "platform/windows/handle.h"
 #include "platform/windows/text.h"
@@ -38,7 +37,8 @@ bool IsNativeExecutable(const std::string& path) {
     // this program runs on.
     std::ifstream in(FsPath(path), std::ios::binary);
     unsigned char dos[0x40] = {};
-    if (!in.read(reinterpret_cast<char*>(dos), sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
+    if (!in.read(reinterpret_cast<char*>(dos), sizeof dos) || dos[0] != 'M' || dos[1] != 'Z')
+        return false;
     uint32_t offset = 0;
     std::memcpy(&offset, dos + 0x3C, sizeof offset);
     if (offset < sizeof dos || offset > 0x10000000) return false;
@@ -52,7 +52,8 @@ bool IsNativeExecutable(const std::string& path) {
 std::string OwnFileVersion() {
     // FileVersion of the Korean block, "StringFileInfo\041204b0", cut to 31 bytes.
     const HMODULE self = GetModuleHandleW(nullptr);
-    const HRSRC found = FindResourceW(self, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16) /* RT_VERSION */);
+    const HRSRC found =
+        FindResourceW(self, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16) /* RT_VERSION */);
     if (found == nullptr) return {};
     const HGLOBAL loaded = LoadResource(self, found);
     const void* data = loaded ? LockResource(loaded) : nullptr;
@@ -75,11 +76,11 @@ std::string OwnFileVersion() {
 std::string ScriptFileBytes(const std::string& text) {
     const std::wstring wide = win::Wide(text);
     if (wide.empty()) return {};
-    const int n = WideCharToMultiByte(CP_OEMCP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                      nullptr, nullptr);
+    const int n = WideCharToMultiByte(CP_OEMCP, 0, wide.data(), static_cast<int>(wide.size()),
+                                      nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_OEMCP, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr,
-                        nullptr);
+    WideCharToMultiByte(CP_OEMCP, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
+                        nullptr, nullptr);
     return out;
 }
 

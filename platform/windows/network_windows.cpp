@@ -1,7 +1,7 @@
-#include "platform/network.h"
-
 #include <windows.h>
 #include <wininet.h>
+
+#include "platform/network.h"
 
 namespace platform {
 

@@ -1,10 +1,9 @@
-#include "platform/process_list.h"
-
-#include <windows.h>
 #include <tlhelp32.h>
+#include <windows.h>
 
 #include <string_view>
 
+#include "platform/process_list.h"
 #include "platform/windows/handle.h"
 #include "platform/windows/text.h"
 

@@ -16,16 +16,19 @@ std::string DataText(const BYTE* data, DWORD bytes) {
 
 }  // namespace
 
-std::optional<std::string> ReadRegString(HKEY root, const std::string& path, const std::string& name) {
+std::optional<std::string> ReadRegString(HKEY root, const std::string& path,
+                                         const std::string& name) {
     RegKey key;
     if (RegOpenKeyExW(root, Wide(path).c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
         return std::nullopt;
     const std::wstring wname = Wide(name);
     DWORD bytes = 0;
-    if (RegQueryValueExW(key.get(), wname.c_str(), nullptr, nullptr, nullptr, &bytes) != ERROR_SUCCESS)
+    if (RegQueryValueExW(key.get(), wname.c_str(), nullptr, nullptr, nullptr, &bytes) !=
+        ERROR_SUCCESS)
         return std::nullopt;
     std::vector<BYTE> data(bytes + sizeof(wchar_t));
-    if (RegQueryValueExW(key.get(), wname.c_str(), nullptr, nullptr, data.data(), &bytes) != ERROR_SUCCESS)
+    if (RegQueryValueExW(key.get(), wname.c_str(), nullptr, nullptr, data.data(), &bytes) !=
+        ERROR_SUCCESS)
         return std::nullopt;
     return DataText(data.data(), bytes);
 }
@@ -33,8 +36,8 @@ std::optional<std::string> ReadRegString(HKEY root, const std::string& path, con
 bool WriteRegString(HKEY root, const std::string& path, const std::string& name,
                     const std::string& value) {
     RegKey key;
-    if (RegCreateKeyExW(root, Wide(path).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr) !=
-        ERROR_SUCCESS)
+    if (RegCreateKeyExW(root, Wide(path).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.put(),
+                        nullptr) != ERROR_SUCCESS)
         return false;
     const std::wstring wvalue = Wide(value);
     const DWORD bytes = static_cast<DWORD>((wvalue.size() + 1) * sizeof(wchar_t));
@@ -44,7 +47,8 @@ bool WriteRegString(HKEY root, const std::string& path, const std::string& name,
 
 bool DeleteRegValue(HKEY root, const std::string& path, const std::string& name) {
     RegKey key;
-    if (RegOpenKeyExW(root, Wide(path).c_str(), 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(root, Wide(path).c_str(), 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS)
+        return false;
     return RegDeleteValueW(key.get(), Wide(name).c_str()) == ERROR_SUCCESS;
 }
 
@@ -53,13 +57,15 @@ std::vector<std::string> RegValueTexts(HKEY root, const std::string& path) {
     RegKey key;
     // Reading needs no more than the right to query: a user who may not
     // change the key still sees its ports.
-    if (RegOpenKeyExW(root, Wide(path).c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return texts;
+    if (RegOpenKeyExW(root, Wide(path).c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
+        return texts;
     for (DWORD index = 0;; ++index) {
         wchar_t name[260];
         DWORD nameChars = 260;
         BYTE data[260 + sizeof(wchar_t)] = {};
         DWORD bytes = 260;
-        if (RegEnumValueW(key.get(), index, name, &nameChars, nullptr, nullptr, data, &bytes) != ERROR_SUCCESS)
+        if (RegEnumValueW(key.get(), index, name, &nameChars, nullptr, nullptr, data, &bytes) !=
+            ERROR_SUCCESS)
             break;
         texts.push_back(DataText(data, bytes));
     }

@@ -10,7 +10,8 @@ namespace platform::win {
 
 // The string value name of root\path, read with RegQueryValueExW (its type
 // is not examined); nullopt when the key or the value cannot be read.
-std::optional<std::string> ReadRegString(HKEY root, const std::string& path, const std::string& name);
+std::optional<std::string> ReadRegString(HKEY root, const std::string& path,
+                                         const std::string& name);
 
 // Writes name as REG_SZ under root\path, creating the key; true on success.
 bool WriteRegString(HKEY root, const std::string& path, const std::string& name,

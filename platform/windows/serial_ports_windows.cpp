@@ -1,5 +1,4 @@
 #include "platform/serial_ports.h"
-
 #include "platform/windows/registry.h"
 
 namespace platform {

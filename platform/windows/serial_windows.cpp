@@ -1,11 +1,10 @@
-#include "platform/serial_device.h"
-
 #include <windows.h>
 
 #include <algorithm>
 #include <atomic>
 
 #include "platform/clock.h"
+#include "platform/serial_device.h"
 #include "platform/windows/handle.h"
 #include "platform/windows/text.h"
 
@@ -58,7 +57,8 @@ struct SerialDevice::Impl {
 
 std::string SerialDevicePath(const std::string& portName) {
     if (portName.size() > 3 && portName.size() <= 8 && portName.compare(0, 3, "COM") == 0 &&
-        std::all_of(portName.begin() + 3, portName.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+        std::all_of(portName.begin() + 3, portName.end(),
+                    [](char c) { return c >= '0' && c <= '9'; }) &&
         portName.find_first_not_of('0', 3) != std::string::npos) {
         return "\\\\.\\" + portName;
     }
@@ -83,8 +83,8 @@ bool SerialDevice::Open(const std::string& path) {
         return false;
     }
     // Read and write, no sharing, overlapped.
-    HANDLE h = CreateFileW(win::Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE h = CreateFileW(win::Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD err = GetLastError();
         const bool busy = err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION;
@@ -97,7 +97,8 @@ bool SerialDevice::Open(const std::string& path) {
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(port.get(), &dcb)) {
         const DWORD err = GetLastError();
-        SetError(SerialErrorKind::Os, static_cast<int>(err), path + " is no serial line: " + win::ErrorText(err));
+        SetError(SerialErrorKind::Os, static_cast<int>(err),
+                 path + " is no serial line: " + win::ErrorText(err));
         return false;
     }
     m_impl->port = std::move(port);
@@ -136,17 +137,31 @@ void SerialDevice::Configure(const SerialLineSettings& s) {
     dcb.fParity = TRUE;
     if (s.baud > 0) dcb.BaudRate = static_cast<DWORD>(s.baud);
     switch (s.parity) {
-        case SerialParity::None: dcb.Parity = NOPARITY; break;
-        case SerialParity::Odd: dcb.Parity = ODDPARITY; break;
-        case SerialParity::Even: dcb.Parity = EVENPARITY; break;
-        case SerialParity::Keep: break;
+        case SerialParity::None:
+            dcb.Parity = NOPARITY;
+            break;
+        case SerialParity::Odd:
+            dcb.Parity = ODDPARITY;
+            break;
+        case SerialParity::Even:
+            dcb.Parity = EVENPARITY;
+            break;
+        case SerialParity::Keep:
+            break;
     }
     if (s.dataBits == 7 || s.dataBits == 8) dcb.ByteSize = static_cast<BYTE>(s.dataBits);
     switch (s.stopBits) {
-        case SerialStopBits::One: dcb.StopBits = ONESTOPBIT; break;
-        case SerialStopBits::OneAndHalf: dcb.StopBits = ONE5STOPBITS; break;
-        case SerialStopBits::Two: dcb.StopBits = TWOSTOPBITS; break;
-        case SerialStopBits::Keep: break;
+        case SerialStopBits::One:
+            dcb.StopBits = ONESTOPBIT;
+            break;
+        case SerialStopBits::OneAndHalf:
+            dcb.StopBits = ONE5STOPBITS;
+            break;
+        case SerialStopBits::Two:
+            dcb.StopBits = TWOSTOPBITS;
+            break;
+        case SerialStopBits::Keep:
+            break;
     }
     dcb.fOutxCtsFlow = FALSE;
     dcb.fOutxDsrFlow = FALSE;

@@ -1,9 +1,8 @@
-#include "platform/system.h"
-
 #include <windows.h>
 
 #include <vector>
 
+#include "platform/system.h"
 #include "platform/windows/handle.h"
 #include "platform/windows/text.h"
 
@@ -54,15 +53,16 @@ bool SameFile(const std::string& a, const std::string& b) {
     // The volume and the file index name a file whatever path or letter case
     // reaches it.
     const auto identify = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
-        win::Handle h(CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        win::Handle h(CreateFileW(Wide(path).c_str(), 0,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         return h.valid() && GetFileInformationByHandle(h.get(), &info) != 0;
     };
     BY_HANDLE_FILE_INFORMATION ia{};
     BY_HANDLE_FILE_INFORMATION ib{};
     if (a.empty() || b.empty() || !identify(a, ia) || !identify(b, ib)) return false;
-    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
-           ia.nFileIndexLow == ib.nFileIndexLow;
+    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+           ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
 std::string LastErrorText() { return win::ErrorText(GetLastError()); }

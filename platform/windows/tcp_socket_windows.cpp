@@ -1,5 +1,3 @@
-#include "platform/tcp_socket.h"
-
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -7,6 +5,7 @@
 #include <mutex>
 
 #include "platform/clock.h"
+#include "platform/tcp_socket.h"
 
 namespace platform {
 
@@ -200,7 +199,8 @@ int TcpSocket::SendAll(const uint8_t* data, int length, int timeoutMs, const Wak
     const NativeHandle wakeHandle = wake ? wake->Handle() : -1;
     const NativeHandle downHandle = m_shutdownWake ? m_shutdownWake->Handle() : -1;
     while (sent < length) {
-        const int n = send(S(m_handle), reinterpret_cast<const char*>(data + sent), length - sent, 0);
+        const int n =
+            send(S(m_handle), reinterpret_cast<const char*>(data + sent), length - sent, 0);
         if (n > 0) {
             sent += n;
             continue;
@@ -267,7 +267,9 @@ bool TcpListener::Bind(uint16_t port) {
     return true;
 }
 
-bool TcpListener::Listen(int backlog) { return m_handle != -1 && listen(S(m_handle), backlog) == 0; }
+bool TcpListener::Listen(int backlog) {
+    return m_handle != -1 && listen(S(m_handle), backlog) == 0;
+}
 
 bool TcpListener::Accept(TcpSocket& out) {
     const SOCKET s = accept(S(m_handle), nullptr, nullptr);

@@ -1,6 +1,5 @@
 // The Run value and the serial device map, in the test's own Wine registry.
 #include <gtest/gtest.h>
-
 #include <windows.h>
 
 #include "config/paths.h"
@@ -43,12 +42,15 @@ TEST_F(RunValue, SetTestDeleteUnderExeBase) {
 TEST(SerialDeviceMap, ValuesInRegistryOrderUntilOneDoesNotFit) {
     const char kKey[] = "Software\\TalmiraTest\\SERIALCOMM";
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TalmiraTest");
-    EXPECT_TRUE(platform::win::RegValueTexts(HKEY_CURRENT_USER, kKey).empty()) << "a missing key lists none";
+    EXPECT_TRUE(platform::win::RegValueTexts(HKEY_CURRENT_USER, kKey).empty())
+        << "a missing key lists none";
     ASSERT_TRUE(platform::win::WriteRegString(HKEY_CURRENT_USER, kKey, "\\Device\\A", "COM5"));
     ASSERT_TRUE(platform::win::WriteRegString(HKEY_CURRENT_USER, kKey, "\\Device\\B", "COM3"));
-    ASSERT_TRUE(platform::win::WriteRegString(HKEY_CURRENT_USER, kKey, "\\Device\\C", std::string(200, 'C')));
+    ASSERT_TRUE(platform::win::WriteRegString(HKEY_CURRENT_USER, kKey, "\\Device\\C",
+                                              std::string(200, 'C')));
     ASSERT_TRUE(platform::win::WriteRegString(HKEY_CURRENT_USER, kKey, "\\Device\\D", "COM9"));
-    EXPECT_EQ(platform::win::RegValueTexts(HKEY_CURRENT_USER, kKey), (std::vector<std::string>{"COM5", "COM3"}));
+    EXPECT_EQ(platform::win::RegValueTexts(HKEY_CURRENT_USER, kKey),
+              (std::vector<std::string>{"COM5", "COM3"}));
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TalmiraTest");
 }
 

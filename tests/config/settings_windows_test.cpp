@@ -9,8 +9,8 @@ namespace {
 
 std::string Value(const std::string& path, const char* section, const char* key) {
     wchar_t buf[512] = {};
-    GetPrivateProfileStringW(platform::win::Wide(section).c_str(), platform::win::Wide(key).c_str(), L"<none>",
-                             buf, 512, platform::win::Wide(path).c_str());
+    GetPrivateProfileStringW(platform::win::Wide(section).c_str(), platform::win::Wide(key).c_str(),
+                             L"<none>", buf, 512, platform::win::Wide(path).c_str());
     return platform::win::Utf8(std::wstring(buf));
 }
 
@@ -19,8 +19,8 @@ TEST_F(SettingsStore, MissingFileGetsTheFiveDefaultsInOrder) {
     EXPECT_EQ(g_comSpeed, "9600");
     const std::string text = ReadFile(Ini());
     size_t at = 0;
-    for (const char* part : {"[COMPORT]", "port=0", "speed=9.6K", "[STATUSBOX]", "show=hidden", "[COMMON]",
-                             "auto_run=N", "log=N"}) {
+    for (const char* part : {"[COMPORT]", "port=0", "speed=9.6K", "[STATUSBOX]", "show=hidden",
+                             "[COMMON]", "auto_run=N", "log=N"}) {
         const size_t found = text.find(part, at);
         ASSERT_NE(found, std::string::npos) << part << " in\n" << text;
         at = found;
@@ -28,7 +28,8 @@ TEST_F(SettingsStore, MissingFileGetsTheFiveDefaultsInOrder) {
 }
 
 TEST_F(SettingsStore, SaveReplacesInPlaceAndAppendsWhatIsMissing) {
-    ASSERT_TRUE(WriteFile(Ini(), "; shop 12\r\n[comport]\r\nPort=1\r\nbaud_hint=odd\r\n[VENDOR]\r\nid=77\r\n"));
+    ASSERT_TRUE(WriteFile(
+        Ini(), "; shop 12\r\n[comport]\r\nPort=1\r\nbaud_hint=odd\r\n[VENDOR]\r\nid=77\r\n"));
     SetSettingsPath(Ini());
     SaveSetting("COMPORT", "port", "2");
     SaveSetting("COMPORT", "speed", "38.4K");
@@ -53,8 +54,8 @@ TEST_F(SettingsStore, FileThatCannotBeReadIsNeverWritten) {
         HANDLE held = INVALID_HANDLE_VALUE;
         if (c.lock) {
             ASSERT_TRUE(WriteFile(path, "[COMPORT]\r\nport=9\r\n"));
-            held = CreateFileW(platform::win::Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+            held = CreateFileW(platform::win::Wide(path).c_str(), GENERIC_READ, 0, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
             ASSERT_NE(held, INVALID_HANDLE_VALUE);
         } else {
             ASSERT_TRUE(std::filesystem::create_directory(path));
@@ -64,8 +65,10 @@ TEST_F(SettingsStore, FileThatCannotBeReadIsNeverWritten) {
         EXPECT_EQ(g_comPort, 4);
         SaveSetting("COMMON", "log", "Y");
         if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
-        if (c.lock) EXPECT_EQ(ReadFile(path), "[COMPORT]\r\nport=9\r\n");
-        else EXPECT_TRUE(std::filesystem::is_directory(path));
+        if (c.lock)
+            EXPECT_EQ(ReadFile(path), "[COMPORT]\r\nport=9\r\n");
+        else
+            EXPECT_TRUE(std::filesystem::is_directory(path));
     }
 }
 

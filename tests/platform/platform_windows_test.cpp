@@ -64,7 +64,7 @@ TEST(WindowsProcesses, CountsCopiesByTheStartOfTheirName) {
     } cases[] = {
         {name, 1, 1},
         {name.substr(0, name.size() - 4), 1, 1000},  // the start of a name counts
-        {upper, 0, 0},                              // letter case counts
+        {upper, 0, 0},                               // letter case counts
         {"x" + name, 0, 0},
         {"", 0, 0},
     };
@@ -82,7 +82,10 @@ TEST(WindowsVersion, OwnFileVersionComesFromTheResource) {
 TEST(WindowsExecutables, OnlyPeFilesForThisMachinePass) {
     EXPECT_TRUE(platform::IsNativeExecutable(platform::ExecutablePath()));
     TempDir dir;
-    WriteFile(dir / "elf", std::string("\x7f" "ELF\x02\x01\x01", 7) + std::string(300, 'E'));
+    WriteFile(dir / "elf", std::string("\x7f"
+                                       "ELF\x02\x01\x01",
+                                       7) +
+                               std::string(300, 'E'));
     WriteFile(dir / "mz", "MZ" + std::string(300, '\0'));
     EXPECT_FALSE(platform::IsNativeExecutable(dir / "elf"));
     EXPECT_FALSE(platform::IsNativeExecutable(dir / "mz"));
@@ -98,8 +101,9 @@ TEST(WindowsShortcut, ShellLinkIsSaved) {
     const std::string bytes = ReadFile(link);
     ASSERT_GE(bytes.size(), 4u);
     EXPECT_EQ(bytes.substr(0, 4), std::string("\x4C\0\0\0", 4)) << "a shell link header";
-    EXPECT_EQ(platform::CreateShortcut("C:\\QAVEX\\Brisken.exe", "C:\\QAVEX", dir / "no\\such\\x.lnk"),
-              platform::ShortcutResult::SaveFailed);
+    EXPECT_EQ(
+        platform::CreateShortcut("C:\\QAVEX\\Brisken.exe", "C:\\QAVEX", dir / "no\\such\\x.lnk"),
+        platform::ShortcutResult::SaveFailed);
 }
 
 }  // namespace

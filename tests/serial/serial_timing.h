@@ -42,4 +42,3 @@ protected:
         ASSERT_TRUE(OpenSerialPort(Path(), "115200"));
     }
 };
-

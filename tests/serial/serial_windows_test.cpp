@@ -13,9 +13,14 @@ TEST(SerialPortNames, ComNamesMapToDevicePathsAndOthersStand) {
         const char* name;
         const char* path;
     } cases[] = {
-        {"COM1", "\\\\.\\COM1"},   {"COM11", "\\\\.\\COM11"}, {"COM256", "\\\\.\\COM256"},
-        {"COM0", "COM0"},          {"COM", "COM"},            {"COM3x", "COM3x"},
-        {"com3", "com3"},          {"\\\\.\\CNCA0", "\\\\.\\CNCA0"},
+        {"COM1", "\\\\.\\COM1"},
+        {"COM11", "\\\\.\\COM11"},
+        {"COM256", "\\\\.\\COM256"},
+        {"COM0", "COM0"},
+        {"COM", "COM"},
+        {"COM3x", "COM3x"},
+        {"com3", "com3"},
+        {"\\\\.\\CNCA0", "\\\\.\\CNCA0"},
         {"COM99999999999", "COM99999999999"},
     };
     for (const auto& c : cases) EXPECT_EQ(SerialDevicePath(c.name), c.path) << c.name;
@@ -32,9 +37,10 @@ TEST_F(SerialTiming, IdleAndContinuationReadsEndWhenTheDriverSays) {
     const auto more = f.get();
     const int64_t afterLast = MsSince(lastByte);
     EXPECT_EQ(more.bytes, "ABCDE");
-    std::printf("serial timing: idle 1-byte read %lld ms; continuation read ended %lld ms after "
-                "the last byte\n",
-                static_cast<long long>(idle.ms), static_cast<long long>(afterLast));
+    std::printf(
+        "serial timing: idle 1-byte read %lld ms; continuation read ended %lld ms after "
+        "the last byte\n",
+        static_cast<long long>(idle.ms), static_cast<long long>(afterLast));
 }
 
 }  // namespace

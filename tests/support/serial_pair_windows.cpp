@@ -2,7 +2,8 @@
 
 #include "tests/support/serial_pair.h"
 
-std::unique_ptr<catsim::CatSimulator> OpenTerminalLine(std::string& gatewayPort, std::string* error) {
+std::unique_ptr<catsim::CatSimulator> OpenTerminalLine(std::string& gatewayPort,
+                                                       std::string* error) {
     auto cat = catsim::CatSimulator::OpenDevice("COM12", 9600, error);
     if (cat) gatewayPort = "COM11";
     return cat;

@@ -40,14 +40,18 @@ protected:
         };
     }
     void TearDown() override { ResetUpdateState(); }
-    void UseExecutable(const std::string& exe) { options.paths = DerivePathValues(exe, "", home.path()); }
+    void UseExecutable(const std::string& exe) {
+        options.paths = DerivePathValues(exe, "", home.path());
+    }
     void Install() {
         InstallSelf(host, options);
         for (const auto& e : host.events) events.push_back(e);
     }
     // The desktop shortcut of "brisken" and a script's file name, as this
     // platform names them.
-    std::string Shortcut() const { return home / ("Desktop/" + platform::ShortcutFileName("brisken")); }
+    std::string Shortcut() const {
+        return home / ("Desktop/" + platform::ShortcutFileName("brisken"));
+    }
     static std::string Script(const std::string& base) { return ScriptFileName(base); }
 
     TempDir home;

@@ -24,7 +24,8 @@ int StartProcess(const std::string& program, const std::vector<std::string>& arg
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     const std::wstring wdir = W(dir);
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, wdir.c_str(), &si, &pi))
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, wdir.c_str(),
+                        &si, &pi))
         return -1;
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
@@ -32,8 +33,8 @@ int StartProcess(const std::string& program, const std::vector<std::string>& arg
 }
 
 int WaitChild(int pid, std::chrono::milliseconds limit) {
-    HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE,
-                           static_cast<DWORD>(pid));
+    HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE,
+                           FALSE, static_cast<DWORD>(pid));
     if (h == nullptr) return -1;
     DWORD code = static_cast<DWORD>(-1);
     if (WaitForSingleObject(h, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0) {

@@ -15,19 +15,20 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 TEST(BatchScripts, QuoteEveryPathAndNameOnlyItsFiles) {
-    const std::string kill = KillfileScriptText(1, "C:\\old 100% place\\", "Brisken.exe", "Brisken.ini",
-                                                "C:\\cwd\\killfile.bat");
+    const std::string kill = KillfileScriptText(1, "C:\\old 100% place\\", "Brisken.exe",
+                                                "Brisken.ini", "C:\\cwd\\killfile.bat");
     EXPECT_EQ(kill.rfind("@echo off\r\n", 0), 0u);
     EXPECT_NE(kill.find("del /f /q \"C:\\old 100%% place\\Brisken.exe\""), std::string::npos);
     EXPECT_NE(kill.find("rmdir /s /q \"C:\\old 100%% place\\CATLOG\""), std::string::npos);
     EXPECT_NE(kill.find("ping -n 2 127.0.0.1 >nul"), std::string::npos) << "a retry waits a second";
-    EXPECT_EQ(kill.find("/s /q \"C:\\old 100%% place\\Brisken"), std::string::npos) << "no /s on files";
+    EXPECT_EQ(kill.find("/s /q \"C:\\old 100%% place\\Brisken"), std::string::npos)
+        << "no /s on files";
     EXPECT_EQ(kill.find('*'), std::string::npos);
     const std::string last = "del /f /q \"C:\\cwd\\killfile.bat\" >nul 2>&1\r\n";
     EXPECT_EQ(kill.substr(kill.size() - last.size()), last) << "it ends by deleting itself";
 
-    const std::string update =
-        UpdateScriptText(1, "C:\\QAVEX\\UpdateFile.sob", "C:\\QAVEX\\Brisken.exe", "C:\\c\\update_brisken.bat");
+    const std::string update = UpdateScriptText(
+        1, "C:\\QAVEX\\UpdateFile.sob", "C:\\QAVEX\\Brisken.exe", "C:\\c\\update_brisken.bat");
     EXPECT_NE(update.find("copy /y \"C:\\QAVEX\\UpdateFile.sob\" \"C:\\QAVEX\\Brisken.exe.new\""),
               std::string::npos);
     EXPECT_NE(update.find("move /y \"C:\\QAVEX\\Brisken.exe.new\" \"C:\\QAVEX\\Brisken.exe\""),
@@ -64,7 +65,8 @@ TEST(BatchScripts, RemoveExactlyTheNamedFiles) {
         WriteFile(d + "/sub/brisken.exe", "keep");  // never in subfolders
     }
     RunScript(tmp / "killfile.bat",
-              KillfileScriptText(0, oldDir, "brisken.exe", "brisken.ini", tmp / "killfile.bat"), tmp.path());
+              KillfileScriptText(0, oldDir, "brisken.exe", "brisken.ini", tmp / "killfile.bat"),
+              tmp.path());
     EXPECT_FALSE(fs::exists(oldDir + "/brisken.exe"));
     EXPECT_FALSE(fs::exists(oldDir + "/brisken.ini"));
     EXPECT_FALSE(fs::exists(oldDir + "/CATLOG"));
@@ -91,7 +93,8 @@ TEST(BatchScripts, UpdateReplacesTheInstalledFileAndRemovesTheDownload) {
     // What the script starts must exist; an empty text file stands in and
     // ends at once.
     RunScript(tmp / "update_brisken.bat",
-              UpdateScriptText(0, dir + "/UpdateFile.sob", dir + "/brisken.exe", tmp / "update_brisken.bat"),
+              UpdateScriptText(0, dir + "/UpdateFile.sob", dir + "/brisken.exe",
+                               tmp / "update_brisken.bat"),
               tmp.path());
     EXPECT_EQ(ReadFile(dir + "/brisken.exe"), "new build");
     EXPECT_FALSE(fs::exists(dir + "/UpdateFile.sob"));
