@@ -78,7 +78,7 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
 }
 
 std::string ExecutableBaseName(const std::string& exeName) {
-    // The design's rule is "without its last four characters"; a name that
+    // ExeBase is the name without its last four characters; a name that
     // has no dot there has no extension to drop and stays whole.
     if (exeName.size() > 4 && exeName[exeName.size() - 4] == '.') {
         return exeName.substr(0, exeName.size() - 4);

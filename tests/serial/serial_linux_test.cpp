@@ -4,6 +4,7 @@
 
 #include <ctime>
 
+#include "platform/serial_device.h"
 #include "tests/serial/serial_timing.h"
 
 namespace {
