@@ -1,7 +1,8 @@
+#include <windows.h>
+// After windows.h, which they build on.
 #include <objbase.h>
 #include <shlobj.h>
 #include <shobjidl.h>
-#include <windows.h>
 
 #include "platform/desktop.h"
 #include "platform/system.h"

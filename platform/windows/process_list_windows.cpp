@@ -1,5 +1,6 @@
-#include <tlhelp32.h>
 #include <windows.h>
+// After windows.h, which it builds on.
+#include <tlhelp32.h>
 
 #include <string_view>
 
