@@ -1,6 +1,8 @@
 #!/bin/sh
 # Installs the Debian packages Talmira builds, tests and runs with.
 # Only what is missing is installed; run as root (or with sudo available).
+#   ./setup.sh            what the Linux build needs
+#   ./setup.sh windows    what the Windows cross build and its tests under Wine need
 set -eu
 
 PKGS="build-essential cmake ninja-build pkg-config git
@@ -9,6 +11,10 @@ libserialport-dev libcurl4-openssl-dev libssl-dev rapidjson-dev libsimpleini-dev
 openssl ca-certificates
 libgtest-dev libgmock-dev libcpp-httplib-dev
 fonts-noto-cjk"
+if [ "${1:-}" = windows ]; then
+    PKGS="cmake ninja-build g++-mingw-w64-x86-64-posix googletest rapidjson-dev
+wine wine64 socat"
+fi
 
 missing=""
 for p in $PKGS; do

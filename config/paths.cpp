@@ -8,21 +8,22 @@ PathValues DerivePathValues(const std::string& exePath, const std::string& homeD
                             const std::string& home) {
     PathValues p;
     p.exePath = exePath;
-    const auto slash = exePath.find_last_of('/');
+    size_t slash = std::string::npos;
+    for (size_t i = exePath.size(); i-- > 0;) {
+        if (platform::IsPathSeparator(exePath[i])) {
+            slash = i;
+            break;
+        }
+    }
     p.exeDir = slash == std::string::npos ? std::string() : exePath.substr(0, slash + 1);
     p.exeName = slash == std::string::npos ? exePath : exePath.substr(slash + 1);
-    p.exeBase = p.exeName;
-    static const std::string kExe = ".exe";
-    if (p.exeBase.size() > kExe.size() &&
-        p.exeBase.compare(p.exeBase.size() - kExe.size(), kExe.size(), kExe) == 0) {
-        p.exeBase.resize(p.exeBase.size() - kExe.size());
-    }
+    p.exeBase = platform::ExecutableBaseName(p.exeName);
     p.iniName = p.exeBase + ".ini";
     p.iniPath = p.exeDir + p.iniName;
     std::string root = !homeDrive.empty() ? homeDrive : home;
-    while (root.size() > 1 && root.back() == '/') root.pop_back();
-    if (root == "/") root.clear();
-    p.installDir = root + "/QAVEX";
+    while (root.size() > 1 && platform::IsPathSeparator(root.back())) root.pop_back();
+    if (root.size() == 1 && platform::IsPathSeparator(root[0])) root.clear();
+    p.installDir = root + platform::PathSeparator() + "QAVEX";
     return p;
 }
 

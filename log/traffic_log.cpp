@@ -104,10 +104,10 @@ void WriteTrafficLog(TrafficKind kind, const void* data, int length) {
     }
     if (!platform::IsDirectory(t.folder) && !platform::MakeDirectory(t.folder)) return;
     const platform::LocalTime now = t.clock ? t.clock() : platform::NowLocal();
-    const std::string path = t.folder + "/" + TrafficLogFileName(t.exeBase, now);
+    const std::string path = platform::JoinPath(t.folder, TrafficLogFileName(t.exeBase, now));
     const std::string line = FormatTrafficLine(kind, data, length, now);
     // Binary append: the CR LF is part of the line on every platform.
-    std::FILE* f = std::fopen(path.c_str(), "ab");
+    std::FILE* f = platform::OpenFile(path, "ab");
     if (f == nullptr) return;
     std::fwrite(line.data(), 1, line.size(), f);
     std::fclose(f);

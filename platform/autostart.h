@@ -1,22 +1,24 @@
 #pragma once
 #include <string>
 
+// The per-user registration that starts the program with the user's session,
+// one per name (the program's ExeBase). Windows: the value <name> under
+// HKEY_CURRENT_USER\SOFTWARE\Microsoft\Windows\CurrentVersion\Run, holding the
+// command. Linux: the XDG autostart entry <name>.desktop whose Exec= holds it.
 namespace platform {
 
-// The per-user folder of session autostart entries: $XDG_CONFIG_HOME/autostart,
-// else $HOME/.config/autostart; "" when neither variable gives a folder.
-std::string AutostartFolder();
+// Writes (replaces whole) the registration; true on success. The command must
+// not hold a line break.
+bool SetAutostart(const std::string& name, const std::string& command);
 
-// Writes the entry file <AutostartFolder()>/<fileName> with the given contents,
-// creating the folder when missing. The file is written beside its final name and
-// renamed into place, so an existing entry is replaced whole or not at all.
-// True on success. fileName must be a plain file name (no '/').
-bool WriteAutostartEntry(const std::string& fileName, const std::string& contents);
+// Removes it; true only when one was there and is now gone.
+bool RemoveAutostart(const std::string& name);
 
-// Removes the entry file; true only when a file was there and is now gone.
-bool RemoveAutostartEntry(const std::string& fileName);
+// True when a registration of that name exists (whatever it holds).
+bool AutostartExists(const std::string& name);
 
-// True when the entry file exists (whatever it holds).
-bool AutostartEntryExists(const std::string& fileName);
+// The command that starts the executable at exePath, quoted as the
+// registration needs it: a double quote, the path, a double quote.
+std::string AutostartCommand(const std::string& exePath);
 
 }  // namespace platform

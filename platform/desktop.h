@@ -3,15 +3,26 @@
 
 namespace platform {
 
-// The user's desktop folder: XDG_DESKTOP_DIR from $XDG_CONFIG_HOME/user-dirs.dirs
-// (default ~/.config), else ~/Desktop. "" when that folder does not exist.
+// The user's desktop folder, "" when it does not exist. Windows: the value
+// "Desktop" of HKEY_CURRENT_USER\...\Explorer\Shell Folders. Linux:
+// XDG_DESKTOP_DIR from $XDG_CONFIG_HOME/user-dirs.dirs (default ~/.config),
+// else ~/Desktop.
 std::string DesktopDir();
 
-// The same from given values (tests): configHome may be "" (home/.config is used).
-std::string DesktopDirFrom(const std::string& configHome, const std::string& home);
+// The file name of the desktop shortcut for a program: "<base>.lnk" on
+// Windows, "<base>.desktop" (a launcher) on Linux.
+std::string ShortcutFileName(const std::string& base);
 
-// The folder a user-dirs.dirs text names as XDG_DESKTOP_DIR ("$HOME/..." or an
-// absolute path), or "" when it names none.
-std::string ParseUserDirsDesktop(const std::string& text, const std::string& home);
+enum class ShortcutResult {
+    Saved,       // the shortcut file is written
+    SaveFailed,  // the shortcut was made but its file could not be written
+    NoObject,    // the system could not make a shortcut at all (nothing written)
+};
+
+// Writes the shortcut file linkPath that starts target in workDir. Windows:
+// a shell link (IShellLinkW, IPersistFile). Linux: a desktop launcher
+// (Type=Application, Exec, Path, Icon), marked executable.
+ShortcutResult CreateShortcut(const std::string& target, const std::string& workDir,
+                              const std::string& linkPath);
 
 }  // namespace platform

@@ -12,10 +12,10 @@ struct HttpRequest {
     std::string url;
     std::string userAgent;
     int connectTimeoutMs = 5000;
-    int totalTimeoutMs = 0;        // 0: no limit on the whole request
-    int lowSpeedBytesPerSec = 0;   // with lowSpeedSeconds: abandon a transfer slower
-    int lowSpeedSeconds = 0;       //   than this for that long (0: never)
-    bool useSystemProxy = true;    // false: always connect directly
+    int totalTimeoutMs = 0;                   // 0: no limit on the whole request
+    int lowSpeedBytesPerSec = 0;              // with lowSpeedSeconds: abandon a transfer slower
+    int lowSpeedSeconds = 0;                  //   than this for that long (0: never)
+    bool useSystemProxy = true;               // false: always connect directly
     // HTTPS trusts the system's certificate store; a PEM file named here is
     // trusted instead (tests only - the program never sets it). A server the
     // trust does not cover fails like an unreachable one.
@@ -29,16 +29,16 @@ struct HttpRequest {
 };
 
 enum class HttpOutcome {
-    Complete,   // the answer arrived and its transfer ended cleanly
-    Ended,      // a callback ended the transfer on purpose
-    Stopped,    // *stop became true
-    Failed,     // no answer or a broken transfer (see error)
+    Complete,  // the answer arrived and its transfer ended cleanly
+    Ended,     // a callback ended the transfer on purpose
+    Stopped,   // *stop became true
+    Failed,    // no answer or a broken transfer (see error)
 };
 
 struct HttpResult {
     HttpOutcome outcome = HttpOutcome::Failed;
-    long status = 0;           // HTTP status, 0 when no answer came
-    std::string error;         // what went wrong, for logs and tests
+    long status = 0;    // HTTP status, 0 when no answer came
+    std::string error;  // what went wrong, for logs and tests
 };
 
 HttpResult HttpGet(const HttpRequest& request);

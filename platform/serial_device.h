@@ -1,6 +1,6 @@
 #pragma once
-#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace platform {
@@ -10,12 +10,12 @@ enum class SerialErrorKind {
     None,
     InvalidArgument,  // the caller's mistake: bad count, null buffer, not open
     Busy,             // another program (or another open here) holds the port
-    Os,               // the system refused; the text carries errno's text
+    Os,               // the system refused; the text carries the system's text
 };
 
 struct SerialError {
     SerialErrorKind kind = SerialErrorKind::None;
-    int code = 0;      // errno for Busy and Os, else 0
+    int code = 0;      // errno (Windows: GetLastError) for Busy and Os, else 0
     std::string text;  // what failed and why, for logs and messages
 };
 
@@ -38,9 +38,21 @@ struct SerialReadTiming {
     int totalPerByteMs = 1;
 };
 
-// A serial line (or one side of a pseudo-terminal) with non-blocking I/O and
-// bounded waits. One reader thread and any number of writer threads may use an
-// open device at the same time provided writers serialise among themselves;
+class SerialDevice;
+
+// The device path a port name opens: "COMn" gives "\\.\COMn" on Windows and
+// /dev/ttyS(n-1) on Linux; any other name is a device path as it stands.
+std::string SerialDevicePath(const std::string& portName);
+
+// Linux only (a test facility): makes a new pseudo-terminal pair and opens its
+// master side in device; the slave side is set raw and stays open as well (so
+// the master never sees a hang-up before the other program opens the slave).
+// slavePath receives the slave's device path.
+bool OpenPseudoTerminal(SerialDevice& device, std::string& slavePath);
+
+// A serial line (Windows: a COM port with overlapped I/O; Linux: termios, or
+// one side of a pseudo-terminal) with bounded waits. One reader thread and any number of writer
+// threads may use an open device at the same time provided writers serialise among themselves;
 // Open, Configure and Close belong to one controlling thread while no I/O runs.
 // CancelRead and CancelWrite may be called from any thread.
 class SerialDevice {
@@ -50,26 +62,24 @@ public:
     SerialDevice(const SerialDevice&) = delete;
     SerialDevice& operator=(const SerialDevice&) = delete;
 
-    // Opens an existing device exclusively (advisory lock plus TIOCEXCL).
-    // False with Busy when another open holds it, Os for anything else.
+    // Opens an existing device exclusively (Windows: no sharing; Linux: an
+    // advisory lock plus TIOCEXCL). False with Busy when another open holds
+    // it, Os for anything else.
     bool Open(const std::string& path);
 
-    // Makes a new pseudo-terminal pair and opens its master side here; the
-    // slave side is set raw and stays open as well (so the master never sees a
-    // hang-up before the other program opens the slave). slavePath receives the
-    // slave's device path.
-    bool OpenPseudoTerminal(std::string& slavePath);
+    bool IsOpen() const;
 
-    bool IsOpen() const { return m_fd >= 0; }
-
-    // The wake-ups a pending read or write waits on besides the line itself.
-    // Virtual so a test can make their creation fail.
+    // The events a pending read or write waits on besides the line itself
+    // (Windows: the overlapped events; Linux: wake-up descriptors). Read and
+    // Write make them when missing. Virtual so a test can make their creation
+    // fail.
     virtual bool CreateReadWakeup();
     virtual bool CreateWriteWakeup();
 
-    // Raw mode, no flow control, receiver on, modem lines ignored, then the
-    // given settings. A rate or setting the driver refuses keeps the driver's
-    // value; no failure is reported (the line stays as the driver had it).
+    // Raw mode (Windows: binary, queues of 50000 bytes), no flow control,
+    // receiver on, modem lines ignored, then the given settings. Both
+    // directions are purged first. A rate or setting the driver refuses keeps
+    // the driver's value; no failure is reported.
     void Configure(const SerialLineSettings& settings);
 
     // Discards what is queued in both directions.
@@ -107,23 +117,20 @@ public:
     // Ends a pending Write at once (it fails); later writes fail until Close.
     void CancelWrite();
 
-    // Releases the lock and every descriptor. Safe to call twice.
+    // Releases the port and every handle. Safe to call twice.
     void Close();
 
-    // Why Open or OpenPseudoTerminal failed (controlling thread only; Read and
-    // Write report by their results alone, so they never race on it).
+    // Why Open failed (controlling thread only; Read and Write report by their
+    // results alone, so they never race on it).
     const SerialError& LastError() const { return m_error; }
     const std::string& Path() const { return m_path; }
 
 private:
+    friend bool OpenPseudoTerminal(SerialDevice& device, std::string& slavePath);
     void SetError(SerialErrorKind kind, int code, std::string text);
 
-    int m_fd = -1;
-    int m_slaveFd = -1;  // pseudo-terminal pairs made here only
-    int m_readWake = -1;
-    int m_writeWake = -1;
-    std::atomic<bool> m_readCancelled{false};
-    std::atomic<bool> m_writeCancelled{false};
+    struct Impl;  // the platform's handles
+    std::unique_ptr<Impl> m_impl;
     std::string m_path;
     SerialError m_error;
 };

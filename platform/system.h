@@ -1,6 +1,10 @@
 #pragma once
+#include <cstdio>
+#include <filesystem>
 #include <string>
 
+// Texts are UTF-8 throughout the program; paths too. The functions here take
+// and give UTF-8 on every platform (Windows converts at its wide calls).
 namespace platform {
 
 // Full path of the running executable ("" when it cannot be read).
@@ -18,7 +22,33 @@ bool IsDirectory(const std::string& path);
 // Creates one folder level; true when it exists afterwards.
 bool MakeDirectory(const std::string& path);
 
-// errno's text for the last failed call on this thread.
+// True when both paths name the same existing file (through links, other
+// spellings or letter case where the file system ignores it).
+bool SameFile(const std::string& a, const std::string& b);
+
+// The system's text for the last failed call on this thread (errno, or
+// GetLastError on Windows).
 std::string LastErrorText();
+
+// The folder separator of this platform ('/' or '\\').
+char PathSeparator();
+// True for a character that separates folders here ('/'; on Windows also '\\').
+bool IsPathSeparator(char c);
+// dir, a separator and name (no doubled separator; a dir of "" gives name).
+std::string JoinPath(const std::string& dir, const std::string& name);
+
+// ExeBase: the executable's file name without its extension. Windows drops
+// the last four characters (".exe") when the name is longer than that and
+// they start with a dot; Linux drops a trailing ".exe" only when there is one.
+std::string ExecutableBaseName(const std::string& exeName);
+
+// A UTF-8 path as the standard library's path, and back. Use these for every
+// std::filesystem call and file stream: a narrow std::string is read in the
+// ANSI code page on Windows, which spoils every non-ASCII name.
+std::filesystem::path FsPath(const std::string& utf8);
+std::string PathText(const std::filesystem::path& path);
+
+// fopen for a UTF-8 path.
+std::FILE* OpenFile(const std::string& path, const char* mode);
 
 }  // namespace platform

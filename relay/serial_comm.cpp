@@ -70,14 +70,7 @@ int SpeedTextToBaud(const std::string& speed) {
 }
 
 std::string SerialDevicePath(const std::string& portName) {
-    if (portName.size() > 3 && portName.compare(0, 3, "COM") == 0 &&
-        std::all_of(portName.begin() + 3, portName.end(),
-                    [](char c) { return c >= '0' && c <= '9'; }) &&
-        portName.size() <= 8) {
-        const int n = std::stoi(portName.substr(3));
-        if (n >= 1) return "/dev/ttyS" + std::to_string(n - 1);
-    }
-    return portName;
+    return platform::SerialDevicePath(portName);
 }
 
 CSerialCommCls::CSerialCommCls(std::string portName, std::string speed, std::string parity,

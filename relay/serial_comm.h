@@ -78,7 +78,8 @@ int SpeedTextToBaud(const std::string& speed);
 // Builds the port object's device; tests pass one whose wake-ups cannot be made.
 using SerialDeviceFactory = std::function<std::unique_ptr<platform::SerialDevice>()>;
 
-// "COMn" names open /dev/ttyS(n-1); any other name is a device path as it stands.
+// The device a port name opens: "COMn" is the platform's n-th serial port
+// (\\.\COMn, /dev/ttyS(n-1)); any other name is a device path as it stands.
 std::string SerialDevicePath(const std::string& portName);
 
 // Opens and configures the port; sets g_relay.serialOpen. UI thread, workers stopped.

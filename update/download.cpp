@@ -6,6 +6,7 @@
 
 #include "platform/http.h"
 #include "platform/launcher.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -20,12 +21,13 @@ int DownloadFile(const std::string& url, const std::string& path, const std::ato
                  const DownloadProgress& progress, const DownloadLimits& limits,
                  const std::string& caFile) {
     if (url.empty() || path.empty()) return 0;
-    File file(std::fopen(path.c_str(), "wb"));
+    File file(platform::OpenFile(path, "wb"));
     if (!file) return 0;
 
     int64_t total = -1;
     int64_t received = 0;
     bool writeFailed = false;
+    bool reachedLength = false;  // the announced length has arrived; the rest is not waited for
 
     platform::HttpRequest request;
     request.url = url;
@@ -44,23 +46,29 @@ int DownloadFile(const std::string& url, const std::string& path, const std::ato
         return status >= 200 && status < 300;
     };
     request.onData = [&](const char* data, size_t size) {
+        // Bytes past the announced length are not part of the file.
+        const bool last = total >= 0 && received + static_cast<int64_t>(size) >= total;
+        if (last) size = static_cast<size_t>(total - received);
         if (std::fwrite(data, 1, size, file.get()) != size) {
             writeFailed = true;
             return false;
         }
         received += static_cast<int64_t>(size);
         if (progress.onReceived) progress.onReceived(received);
-        return true;
+        if (last) reachedLength = true;
+        return !last;
     };
     const platform::HttpResult result = platform::HttpGet(request);
     const bool closedClean = std::fclose(file.release()) == 0;
 
-    const bool complete = result.outcome == platform::HttpOutcome::Complete && !writeFailed &&
+    const bool transferred = result.outcome == platform::HttpOutcome::Complete ||
+                             (result.outcome == platform::HttpOutcome::Ended && reachedLength);
+    const bool complete = transferred && !writeFailed &&
                           closedClean && received > 0 && (total < 0 || received == total) &&
                           platform::IsNativeExecutable(path);
     if (!complete) {
         std::error_code ec;
-        std::filesystem::remove(path, ec);
+        std::filesystem::remove(platform::FsPath(path), ec);
         return 0;
     }
     return 1;

@@ -1,6 +1,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/desktop.h"
+#include "platform/system.h"
 #include "update/scripts.h"
 #include "update/update_check.h"
 #include "update/update_internal.h"
@@ -11,28 +13,29 @@ using namespace update_internal;
 
 namespace {
 
+using platform::FsPath;
+
 bool IsDirectory(const std::string& path) {
     std::error_code ec;
-    return !path.empty() && fs::is_directory(path, ec);
+    return !path.empty() && fs::is_directory(FsPath(path), ec);
 }
 
 bool Exists(const std::string& path) {
     std::error_code ec;
-    return !path.empty() && fs::exists(fs::symlink_status(path, ec));
+    return !path.empty() && fs::exists(fs::symlink_status(FsPath(path), ec));
 }
 
 // Compared as the files they name, so a symlinked or differently spelt path to
-// the installed executable still counts as the installed executable.
-bool SameFile(const std::string& a, const std::string& b) {
-    std::error_code ec;
-    const bool same = fs::equivalent(a, b, ec);
-    return !ec && same;
-}
+// the installed executable (another letter case on Windows) still counts as
+// the installed executable.
+bool SameFile(const std::string& a, const std::string& b) { return platform::SameFile(a, b); }
 
 // Copies through a staged file and a rename, so a copy that breaks off never
 // leaves a half file behind and an executable that is running is replaced too.
-bool CopyReplacing(const std::string& from, const std::string& to) {
-    const std::string staged = to + ".new";
+bool CopyReplacing(const std::string& fromText, const std::string& toText) {
+    const fs::path from = FsPath(fromText);
+    const fs::path to = FsPath(toText);
+    const fs::path staged = FsPath(toText + ".new");
     std::error_code ec;
     fs::remove(staged, ec);
     if (!fs::copy_file(from, staged, fs::copy_options::overwrite_existing, ec) || ec) {
@@ -52,7 +55,7 @@ bool CopyReplacing(const std::string& from, const std::string& to) {
 
 void RemoveFile(const std::string& path) {
     std::error_code ec;
-    fs::remove(path, ec);
+    fs::remove(FsPath(path), ec);
 }
 
 void Launch(const UpdateOptions& options, const std::string& script, const std::string& dir) {
@@ -64,29 +67,35 @@ void Launch(const UpdateOptions& options, const std::string& script, const std::
 int CreateDesktopShortcut(const std::string& target, const std::string& folder,
                           const std::string& name,
                           const std::function<void(const std::string&)>& showMessage) {
-    const auto slash = target.find_last_of('/');
-    const std::string targetDir = slash == std::string::npos ? std::string() : target.substr(0, slash);
-    const std::string file = JoinPath(folder, name);
-    if (!WriteTextFile(file, DesktopEntryText(fs::path(name).stem().string(), target, targetDir))) {
-        if (showMessage) showMessage("바로가기 생성 오류가 발생하였습니다.");
-        return 1;
+    size_t slash = std::string::npos;
+    for (size_t i = target.size(); i-- > 0;) {
+        if (platform::IsPathSeparator(target[i])) {
+            slash = i;
+            break;
+        }
     }
-    // Desktops start only launchers that are marked executable.
-    std::error_code ec;
-    fs::permissions(file, fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
-                    fs::perm_options::add, ec);
+    const std::string targetDir = slash == std::string::npos ? std::string() : target.substr(0, slash);
+    switch (platform::CreateShortcut(target, targetDir, JoinPath(folder, name))) {
+        case platform::ShortcutResult::NoObject:
+            return 0;
+        case platform::ShortcutResult::SaveFailed:
+            if (showMessage) showMessage("바로가기 생성 오류가 발생하였습니다.");
+            return 1;
+        case platform::ShortcutResult::Saved:
+            break;
+    }
     return 1;
 }
 
 void InstallSelf(IUpdateHost& host, const UpdateOptions& options) {
     const PathValues& p = options.paths;
-    const std::string shortcutName = p.exeBase + ".desktop";
+    const std::string shortcutName = platform::ShortcutFileName(p.exeBase);
     const std::string desktop = options.desktopDir ? options.desktopDir() : std::string();
 
     if (p.installDir.empty()) return;
     if (!IsDirectory(p.installDir)) {
         std::error_code ec;
-        fs::create_directory(p.installDir, ec);
+        fs::create_directory(FsPath(p.installDir), ec);
         if (ec || !IsDirectory(p.installDir)) return;
     }
     const std::string installedExe = JoinPath(p.installDir, p.exeName);
@@ -103,20 +112,20 @@ void InstallSelf(IUpdateHost& host, const UpdateOptions& options) {
     const std::string installedIni = JoinPath(p.installDir, p.iniName);
     if (!Exists(installedIni) && Exists(p.iniPath)) {
         std::error_code ec;
-        fs::copy_file(p.iniPath, installedIni, ec);
+        fs::copy_file(FsPath(p.iniPath), FsPath(installedIni), ec);
     }
 
     const std::string dir = WorkDir(options);
     const int pid = ScriptPid(options);
     if (!dir.empty()) {
-        const std::string killfile = JoinPath(dir, "killfile.sh");
-        if (WriteTextFile(killfile, KillfileScriptText(pid, p.exeDir, p.exeName, p.iniName, killfile))) {
+        const std::string killfile = JoinPath(dir, ScriptFileName("killfile"));
+        if (WriteScriptFile(killfile, KillfileScriptText(pid, p.exeDir, p.exeName, p.iniName, killfile))) {
             const std::string again = options.desktopDir ? options.desktopDir() : std::string();
             if (!again.empty()) RemoveFile(JoinPath(again, shortcutName));
             Launch(options, killfile, dir);
         }
-        const std::string runextern = JoinPath(dir, "runextern.sh");
-        if (WriteTextFile(runextern, RunexternScriptText(pid, installedExe, runextern)))
+        const std::string runextern = JoinPath(dir, ScriptFileName("runextern"));
+        if (WriteScriptFile(runextern, RunexternScriptText(pid, installedExe, p.exePath, runextern)))
             Launch(options, runextern, dir);
     }
     host.ClearConfirmExit();
@@ -129,12 +138,12 @@ void UninstallSelf(const UpdateOptions& options) {
     const PathValues& p = options.paths;
     const std::string dir = WorkDir(options);
     if (dir.empty()) return;
-    const std::string script = JoinPath(dir, "killfileall.sh");
+    const std::string script = JoinPath(dir, ScriptFileName("killfileall"));
     const std::string exeDir = !p.exeDir.empty() ? p.exeDir : p.installDir;
-    if (!WriteTextFile(script, KillfileallScriptText(ScriptPid(options), exeDir, p.installDir,
+    if (!WriteScriptFile(script, KillfileallScriptText(ScriptPid(options), exeDir, p.installDir,
                                                      p.exeName, p.iniName, script)))
         return;
     const std::string desktop = options.desktopDir ? options.desktopDir() : std::string();
-    if (!desktop.empty()) RemoveFile(JoinPath(desktop, p.exeBase + ".desktop"));
+    if (!desktop.empty()) RemoveFile(JoinPath(desktop, platform::ShortcutFileName(p.exeBase)));
     Launch(options, script, dir);
 }

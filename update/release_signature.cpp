@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/signature.h"
+#include "platform/system.h"
 
 bool ReleaseSignatureValid(const std::string& path, const std::string& version,
                            const std::string& sigBase64, const std::string& publicKeyPem) {
@@ -12,7 +13,7 @@ bool ReleaseSignatureValid(const std::string& path, const std::string& version,
     platform::SignatureVerifier verifier(publicKeyPem);
     if (!verifier.KeyUsable()) return false;
 
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(platform::FsPath(path), std::ios::binary);
     if (!in) return false;
     const std::string prefix = "brisken " + version + "\n";
     verifier.Update(prefix.data(), prefix.size());

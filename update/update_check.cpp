@@ -9,6 +9,7 @@
 #include "platform/http.h"
 #include "platform/launcher.h"
 #include "platform/network.h"
+#include "platform/system.h"
 #include "update/release_signature.h"
 #include "update/scripts.h"
 #include "update/server_url.h"
@@ -57,7 +58,7 @@ void ResetUpdateState() {
 UpdateOptions::UpdateOptions()
     : paths(g_paths),
       host(BRISKEN_UPDATE_HOST),
-      ownVersion(BRISKEN_VERSION),
+      ownVersion(platform::OwnFileVersion()),
       updateKey(kUpdatePublicKeyPem),
       networkUp(&platform::HasNetworkConnection),
       desktopDir(&platform::DesktopDir),
@@ -70,7 +71,7 @@ std::string WorkDir(const UpdateOptions& options) {
     if (!options.workDir.empty()) return options.workDir;
     std::error_code ec;
     const auto cwd = std::filesystem::current_path(ec);
-    return ec ? std::string() : cwd.string();
+    return ec ? std::string() : platform::PathText(cwd);
 }
 
 int ScriptPid(const UpdateOptions& options) {
@@ -78,11 +79,15 @@ int ScriptPid(const UpdateOptions& options) {
 }
 
 bool WriteTextFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(platform::FsPath(path), std::ios::binary | std::ios::trunc);
     if (!out) return false;
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
     out.close();
     return !out.fail();
+}
+
+bool WriteScriptFile(const std::string& path, const std::string& text) {
+    return WriteTextFile(path, platform::ScriptFileBytes(text));
 }
 
 }  // namespace update_internal
@@ -115,10 +120,10 @@ int CheckUpdate(IUpdateHost& host, const UpdateOptions& options) {
     }
     if (result == 1) {
         const std::string dir = WorkDir(options);
-        const std::string script = JoinPath(dir, "update_brisken.sh");
+        const std::string script = JoinPath(dir, ScriptFileName("update_brisken"));
         const std::string installedExe = JoinPath(options.paths.installDir, options.paths.exeName);
         if (!dir.empty() &&
-            WriteTextFile(script, UpdateScriptText(ScriptPid(options), downloadPath, installedExe, script)) &&
+            WriteScriptFile(script, UpdateScriptText(ScriptPid(options), downloadPath, installedExe, script)) &&
             options.launch) {
             options.launch(script, dir);
         }

@@ -37,7 +37,7 @@ struct UpdateOptions {
 
     PathValues paths;        // default: g_paths at construction
     std::string host;        // update server "[https://]host[:port]"; default BRISKEN_UPDATE_HOST
-    std::string ownVersion;  // default BRISKEN_VERSION ("2.0.0.6")
+    std::string ownVersion;  // default platform::OwnFileVersion() ("2.0.0.6")
     std::string workDir;     // where scripts are written and run; "" = current directory
     int pid = 0;             // the process the scripts wait for; 0 = this process
     int versionConnectMs = 5000;  // version request: connect time-out
@@ -64,20 +64,22 @@ int CheckUpdate(IUpdateHost& host, const UpdateOptions& options = {});
 // The install step, run before CheckUpdate at every start with a network
 // connection: creates the install folder and the desktop launcher and, when the
 // running executable is not the installed one, copies itself there (with its
-// settings file when the install folder has none), launches "killfile.sh" and
-// "runextern.sh", removes the autostart entry and queues the quit. The caller
-// goes on regardless.
+// settings file when the install folder has none), launches the "killfile" and
+// "runextern" scripts, removes the autostart entry and queues the quit. The
+// caller goes on regardless.
 void InstallSelf(IUpdateHost& host, const UpdateOptions& options = {});
 
-// Writes the desktop launcher folder + "/" + name pointing at target (working
-// folder: target's folder). Returns 1; shows "바로가기 생성 오류가 발생하였습니다."
-// through showMessage when the file cannot be written.
+// Writes the desktop shortcut folder + separator + name pointing at target
+// (working folder: target's folder). Returns 1 when the shortcut was made, 0
+// when the system could not make one at all (nothing is shown then); shows
+// "바로가기 생성 오류가 발생하였습니다." through showMessage when its file cannot be
+// written.
 int CreateDesktopShortcut(const std::string& target, const std::string& folder,
                           const std::string& name,
                           const std::function<void(const std::string&)>& showMessage);
 
 // The uninstall (after the settings dialog's question was answered Yes): writes
-// and launches "killfileall.sh", which removes the executable, its settings file
+// and launches the "killfileall" script, which removes the executable, its settings file
 // and its CATLOG folder beside the executable and in the install folder once this
 // process has ended, and deletes the desktop launcher at once. Does nothing at
 // all when the script cannot be written. The caller then removes the autostart

@@ -11,5 +11,7 @@ std::string WorkDir(const UpdateOptions& options);
 int ScriptPid(const UpdateOptions& options);
 // Writes (replaces) a file; true when all of it was written.
 bool WriteTextFile(const std::string& path, const std::string& text);
+// The same for a script, in the bytes the script's interpreter reads.
+bool WriteScriptFile(const std::string& path, const std::string& text);
 
 }  // namespace update_internal

@@ -65,8 +65,23 @@ bool WriteAll(int fd, const std::string& bytes) {
     return true;
 }
 
-}  // namespace
+// Exec= is a desktop-entry string: a backslash is doubled, and a literal percent
+// sign is "%%" because % starts a field code.
+std::string ExecValue(const std::string& command) {
+    std::string out;
+    for (char c : command) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '%')
+            out += "%%";
+        else
+            out += c;
+    }
+    return out;
+}
 
+// The per-user folder of session autostart entries: $XDG_CONFIG_HOME/autostart,
+// else $HOME/.config/autostart; "" when neither variable gives a folder.
 std::string AutostartFolder() {
     std::string config = EnvValue("XDG_CONFIG_HOME");
     // The XDG rules ignore a relative value.
@@ -79,11 +94,27 @@ std::string AutostartFolder() {
     return config + "/autostart";
 }
 
-bool WriteAutostartEntry(const std::string& fileName, const std::string& contents) {
-    if (!ValidFileName(fileName)) return false;
+std::string EntryPath(const std::string& name) {
     const std::string folder = AutostartFolder();
-    if (!MakeFolders(folder)) return false;
-    const std::string target = folder + "/" + fileName;
+    if (folder.empty() || !ValidFileName(name + ".desktop")) return {};
+    return folder + "/" + name + ".desktop";
+}
+
+}  // namespace
+
+bool SetAutostart(const std::string& name, const std::string& command) {
+    // A line break cannot be held by a desktop-entry value.
+    if (name.empty() || command.find_first_of("\r\n") != std::string::npos) return false;
+    const std::string target = EntryPath(name);
+    if (target.empty() || !MakeFolders(AutostartFolder())) return false;
+    const std::string contents =
+        "[Desktop Entry]\n"
+        "Type=Application\n"
+        "Name=" + name + "\n"
+        "Exec=" + ExecValue(command) + "\n"
+        "X-GNOME-Autostart-enabled=true\n";
+    // Written beside its final name and renamed into place, so an existing
+    // entry is replaced whole or not at all.
     std::string tmpl = target + ".XXXXXX";
     Fd fd(::mkstemp(tmpl.data()));
     if (fd.get() < 0) return false;
@@ -96,19 +127,27 @@ bool WriteAutostartEntry(const std::string& fileName, const std::string& content
     return true;
 }
 
-bool RemoveAutostartEntry(const std::string& fileName) {
-    if (!ValidFileName(fileName)) return false;
-    const std::string folder = AutostartFolder();
-    if (folder.empty()) return false;
-    return ::unlink((folder + "/" + fileName).c_str()) == 0;
+bool RemoveAutostart(const std::string& name) {
+    const std::string path = EntryPath(name);
+    return !path.empty() && ::unlink(path.c_str()) == 0;
 }
 
-bool AutostartEntryExists(const std::string& fileName) {
-    if (!ValidFileName(fileName)) return false;
-    const std::string folder = AutostartFolder();
-    if (folder.empty()) return false;
+bool AutostartExists(const std::string& name) {
+    const std::string path = EntryPath(name);
     struct stat st{};
-    return ::lstat((folder + "/" + fileName).c_str(), &st) == 0;
+    return !path.empty() && ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string AutostartCommand(const std::string& exePath) {
+    // Inside a quoted Exec argument these four characters must be escaped; an
+    // ordinary path needs none of it and reads as "<path>".
+    std::string quoted = "\"";
+    for (char c : exePath) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
+        quoted += c;
+    }
+    quoted += '"';
+    return quoted;
 }
 
 }  // namespace platform

@@ -122,4 +122,8 @@ bool IsNativeExecutable(const std::string& path) {
     return ident[EI_CLASS] == wantClass;
 }
 
+std::string OwnFileVersion() { return BRISKEN_VERSION; }
+
+std::string ScriptFileBytes(const std::string& text) { return text; }
+
 }  // namespace platform

@@ -58,6 +58,8 @@ std::string ExecutableFileName(const std::string& pidDir) {
 
 }  // namespace
 
+int CountRunningCopies(const std::string& name) { return CountRunningCopies(name, "/proc"); }
+
 int CountRunningCopies(const std::string& name, const std::string& procRoot) {
     // An empty name would match every process.
     if (name.empty()) return 0;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -67,7 +68,28 @@ bool WaitForWake(int wakeFd, int64_t ms) {
 
 }  // namespace
 
-SerialDevice::SerialDevice() = default;
+struct SerialDevice::Impl {
+    int fd = -1;
+    int slaveFd = -1;  // pseudo-terminal pairs made here only
+    int readWake = -1;
+    int writeWake = -1;
+    std::atomic<bool> readCancelled{false};
+    std::atomic<bool> writeCancelled{false};
+};
+
+std::string SerialDevicePath(const std::string& portName) {
+    if (portName.size() > 3 && portName.size() <= 8 && portName.compare(0, 3, "COM") == 0 &&
+        std::all_of(portName.begin() + 3, portName.end(),
+                    [](char c) { return c >= '0' && c <= '9'; })) {
+        const int n = std::stoi(portName.substr(3));
+        if (n >= 1) return "/dev/ttyS" + std::to_string(n - 1);
+    }
+    return portName;
+}
+
+SerialDevice::SerialDevice() : m_impl(std::make_unique<Impl>()) {}
+
+bool SerialDevice::IsOpen() const { return m_impl->fd >= 0; }
 
 SerialDevice::~SerialDevice() { Close(); }
 
@@ -106,14 +128,17 @@ bool SerialDevice::Open(const std::string& path) {
         return false;
     }
     ::ioctl(fd, TIOCEXCL);
-    m_fd = fd;
+    m_impl->fd = fd;
     m_path = path;
     return true;
 }
 
-bool SerialDevice::OpenPseudoTerminal(std::string& slavePath) {
-    Close();
-    m_error = {};
+bool OpenPseudoTerminal(SerialDevice& device, std::string& slavePath) {
+    device.Close();
+    device.m_error = {};
+    const auto SetError = [&device](SerialErrorKind kind, int code, std::string text) {
+        device.SetError(kind, code, std::move(text));
+    };
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0) {
         SetError(SerialErrorKind::Os, errno, ErrnoText("posix_openpt", errno));
@@ -143,30 +168,30 @@ bool SerialDevice::OpenPseudoTerminal(std::string& slavePath) {
         MakeRaw(t);
         ::ioctl(slave, TCSETS2, &t);
     }
-    m_fd = master;
-    m_slaveFd = slave;
-    m_path = name;
+    device.m_impl->fd = master;
+    device.m_impl->slaveFd = slave;
+    device.m_path = name;
     slavePath = name;
     return true;
 }
 
 bool SerialDevice::CreateReadWakeup() {
-    if (m_readWake >= 0) return true;
-    m_readWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    return m_readWake >= 0;
+    if (m_impl->readWake >= 0) return true;
+    m_impl->readWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    return m_impl->readWake >= 0;
 }
 
 bool SerialDevice::CreateWriteWakeup() {
-    if (m_writeWake >= 0) return true;
-    m_writeWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    return m_writeWake >= 0;
+    if (m_impl->writeWake >= 0) return true;
+    m_impl->writeWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    return m_impl->writeWake >= 0;
 }
 
 void SerialDevice::Configure(const SerialLineSettings& s) {
-    if (m_fd < 0) return;
+    if (m_impl->fd < 0) return;
     Purge();
     termios2 original{};
-    if (!GetTermios(m_fd, original)) return;
+    if (!GetTermios(m_impl->fd, original)) return;
     termios2 t = original;
     MakeRaw(t);
     if (s.dataBits == 7 || s.dataBits == 8) {
@@ -206,41 +231,41 @@ void SerialDevice::Configure(const SerialLineSettings& s) {
         t.c_ispeed = static_cast<speed_t>(s.baud);
         t.c_ospeed = static_cast<speed_t>(s.baud);
     }
-    if (::ioctl(m_fd, TCSETS2, &t) == 0) return;
+    if (::ioctl(m_impl->fd, TCSETS2, &t) == 0) return;
     // The driver refused the rate (or a setting): keep its rate, apply the rest.
-    if (s.baud > 0 && ::ioctl(m_fd, TCSETS2, &withoutRate) == 0) return;
-    ::ioctl(m_fd, TCSETS2, &original);
+    if (s.baud > 0 && ::ioctl(m_impl->fd, TCSETS2, &withoutRate) == 0) return;
+    ::ioctl(m_impl->fd, TCSETS2, &original);
 }
 
 void SerialDevice::Purge() {
-    if (m_fd >= 0) ::ioctl(m_fd, TCFLSH, TCIOFLUSH);
+    if (m_impl->fd >= 0) ::ioctl(m_impl->fd, TCFLSH, TCIOFLUSH);
 }
 
 void SerialDevice::PurgeOutput() {
-    if (m_fd >= 0) ::ioctl(m_fd, TCFLSH, TCOFLUSH);
+    if (m_impl->fd >= 0) ::ioctl(m_impl->fd, TCFLSH, TCOFLUSH);
 }
 
 bool SerialDevice::SetDtr(bool on) {
-    if (m_fd < 0) return false;
+    if (m_impl->fd < 0) return false;
     int bits = TIOCM_DTR;
-    return ::ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
+    return ::ioctl(m_impl->fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
 }
 
 bool SerialDevice::SetRts(bool on) {
-    if (m_fd < 0) return false;
+    if (m_impl->fd < 0) return false;
     int bits = TIOCM_RTS;
-    return ::ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
+    return ::ioctl(m_impl->fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
 }
 
 int SerialDevice::CurrentBaud() const {
     termios2 t{};
-    if (m_fd < 0 || !GetTermios(m_fd, t)) return -1;
+    if (m_impl->fd < 0 || !GetTermios(m_impl->fd, t)) return -1;
     return static_cast<int>(t.c_ospeed);
 }
 
 int SerialDevice::CurrentDataBits() const {
     termios2 t{};
-    if (m_fd < 0 || !GetTermios(m_fd, t)) return -1;
+    if (m_impl->fd < 0 || !GetTermios(m_impl->fd, t)) return -1;
     switch (t.c_cflag & CSIZE) {
         case CS5:
             return 5;
@@ -254,8 +279,8 @@ int SerialDevice::CurrentDataBits() const {
 }
 
 int SerialDevice::Read(uint8_t* dst, int count, const SerialReadTiming& timing) {
-    if (dst == nullptr || count <= 0 || m_fd < 0) return -1;
-    if (m_readCancelled.load()) return 0;
+    if (dst == nullptr || count <= 0 || m_impl->fd < 0) return -1;
+    if (m_impl->readCancelled.load()) return 0;
 
     const int64_t start = NowMs();
     const int64_t deadline =
@@ -264,8 +289,8 @@ int SerialDevice::Read(uint8_t* dst, int count, const SerialReadTiming& timing) 
     int64_t lastByte = start;
     bool failed = false;
     bool woken = false;
-    pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_readWake, POLLIN, 0}};
-    const nfds_t nfds = m_readWake >= 0 ? 2 : 1;
+    pollfd fds[2] = {{m_impl->fd, POLLIN, 0}, {m_impl->readWake, POLLIN, 0}};
+    const nfds_t nfds = m_impl->readWake >= 0 ? 2 : 1;
 
     while (got < count) {
         const int64_t now = NowMs();
@@ -286,7 +311,7 @@ int SerialDevice::Read(uint8_t* dst, int count, const SerialReadTiming& timing) 
         }
         const short ev = fds[0].revents;
         if (ev == 0) continue;
-        const ssize_t n = ::read(m_fd, dst + got, static_cast<size_t>(count - got));
+        const ssize_t n = ::read(m_impl->fd, dst + got, static_cast<size_t>(count - got));
         if (n > 0) {
             got += static_cast<int>(n);
             lastByte = NowMs();
@@ -305,26 +330,26 @@ int SerialDevice::Read(uint8_t* dst, int count, const SerialReadTiming& timing) 
     if (failed) {
         // Sit out the time an idle read would take, so a caller that retries
         // a dead line paces itself instead of spinning; a cancel still ends it.
-        WaitForWake(m_readWake, deadline - NowMs());
+        WaitForWake(m_impl->readWake, deadline - NowMs());
         return -1;
     }
     return 0;
 }
 
 bool SerialDevice::Write(const uint8_t* src, int count, int timeoutMs) {
-    if (m_fd < 0 || count < 0 || (src == nullptr && count > 0)) return false;
+    if (m_impl->fd < 0 || count < 0 || (src == nullptr && count > 0)) return false;
     if (count == 0) return true;
-    if (m_writeCancelled.load()) return false;
+    if (m_impl->writeCancelled.load()) return false;
 
     // The time-out runs from the last byte the driver took: a slow line that
     // keeps draining (a 2 KB answer at 9600 bit/s takes two seconds) gets all
     // of its bytes, and only a line that takes nothing for timeoutMs is given up.
     int64_t deadline = NowMs() + timeoutMs;
     int done = 0;
-    pollfd fds[2] = {{m_fd, POLLOUT, 0}, {m_writeWake, POLLIN, 0}};
-    const nfds_t nfds = m_writeWake >= 0 ? 2 : 1;
+    pollfd fds[2] = {{m_impl->fd, POLLOUT, 0}, {m_impl->writeWake, POLLIN, 0}};
+    const nfds_t nfds = m_impl->writeWake >= 0 ? 2 : 1;
     while (done < count) {
-        const ssize_t n = ::write(m_fd, src + done, static_cast<size_t>(count - done));
+        const ssize_t n = ::write(m_impl->fd, src + done, static_cast<size_t>(count - done));
         if (n > 0) {
             done += static_cast<int>(n);
             deadline = NowMs() + timeoutMs;
@@ -350,29 +375,29 @@ bool SerialDevice::Write(const uint8_t* src, int count, int timeoutMs) {
 }
 
 void SerialDevice::CancelRead() {
-    m_readCancelled.store(true);
-    if (m_readWake >= 0) {
+    m_impl->readCancelled.store(true);
+    if (m_impl->readWake >= 0) {
         const uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(m_readWake, &one, sizeof one);
+        [[maybe_unused]] ssize_t n = ::write(m_impl->readWake, &one, sizeof one);
     }
 }
 
 void SerialDevice::CancelWrite() {
-    m_writeCancelled.store(true);
-    if (m_writeWake >= 0) {
+    m_impl->writeCancelled.store(true);
+    if (m_impl->writeWake >= 0) {
         const uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(m_writeWake, &one, sizeof one);
+        [[maybe_unused]] ssize_t n = ::write(m_impl->writeWake, &one, sizeof one);
     }
 }
 
 void SerialDevice::Close() {
-    if (m_fd >= 0) ::flock(m_fd, LOCK_UN);
-    CloseFd(m_fd);
-    CloseFd(m_slaveFd);
-    CloseFd(m_readWake);
-    CloseFd(m_writeWake);
-    m_readCancelled.store(false);
-    m_writeCancelled.store(false);
+    if (m_impl->fd >= 0) ::flock(m_impl->fd, LOCK_UN);
+    CloseFd(m_impl->fd);
+    CloseFd(m_impl->slaveFd);
+    CloseFd(m_impl->readWake);
+    CloseFd(m_impl->writeWake);
+    m_impl->readCancelled.store(false);
+    m_impl->writeCancelled.store(false);
     m_path.clear();
 }
 

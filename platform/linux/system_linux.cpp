@@ -37,4 +37,35 @@ bool MakeDirectory(const std::string& path) {
 
 std::string LastErrorText() { return std::strerror(errno); }
 
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    const bool same = std::filesystem::equivalent(a, b, ec);
+    return !ec && same;
+}
+
+char PathSeparator() { return '/'; }
+
+std::string ExecutableBaseName(const std::string& exeName) {
+    static const std::string kExe = ".exe";
+    if (exeName.size() > kExe.size() &&
+        exeName.compare(exeName.size() - kExe.size(), kExe.size(), kExe) == 0) {
+        return exeName.substr(0, exeName.size() - kExe.size());
+    }
+    return exeName;
+}
+
+bool IsPathSeparator(char c) { return c == '/'; }
+
+std::string JoinPath(const std::string& dir, const std::string& name) {
+    if (dir.empty()) return name;
+    if (dir.back() == '/') return dir + name;
+    return dir + "/" + name;
+}
+
+std::filesystem::path FsPath(const std::string& utf8) { return std::filesystem::path(utf8); }
+
+std::string PathText(const std::filesystem::path& path) { return path.string(); }
+
+std::FILE* OpenFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
 }  // namespace platform

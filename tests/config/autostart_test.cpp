@@ -1,3 +1,4 @@
+// The XDG autostart entry and the ports libserialport reports: Linux only.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -5,6 +6,7 @@
 #include <string>
 
 #include "config/paths.h"
+#include "config/port_discovery.h"
 #include "config/settings.h"
 #include "platform/system.h"
 #include "tests/support/temp_dir.h"
@@ -89,6 +91,10 @@ TEST_F(AutoRun, FailsWhenTheFolderCannotBeMade) {
     ASSERT_TRUE(WriteFile(m_dir / "autostart", "a file where the folder belongs"));
     EXPECT_EQ(SetAutoRun("\"/a/brisken\""), 0);
     EXPECT_FALSE(IsAutoRunRegistered());
+}
+
+TEST(SystemPorts, AreDevicePaths) {
+    for (const auto& name : SystemSerialPorts()) EXPECT_EQ(name.rfind("/dev/", 0), 0u) << name;
 }
 
 TEST(AutoRunCommandText, QuotesTheRunningExecutable) {

@@ -67,10 +67,6 @@ TEST_F(PortDiscovery, ConfiguredDevicePathIsAppendedWhenItExists) {
     }
 }
 
-TEST_F(PortDiscovery, SystemPortsAreDevicePaths) {
-    for (const auto& name : SystemSerialPorts()) EXPECT_EQ(name.rfind("/dev/", 0), 0u) << name;
-}
-
 TEST_F(PortDiscovery, Selection) {
     struct Case {
         const char* name;

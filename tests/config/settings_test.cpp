@@ -1,60 +1,6 @@
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <string>
-
-#include "config/settings.h"
-#include "log/traffic_log.h"
-#include "tests/support/manual_clock.h"
-#include "tests/support/temp_dir.h"
+#include "tests/config/settings_fixture.h"
 
 namespace {
-
-const char kFreshFile[] =
-    "[COMPORT]\nport=0\nspeed=9.6K\n[STATUSBOX]\nshow=hidden\n[COMMON]\nauto_run=N\nlog=N\n";
-
-platform::LocalTime Noon() {
-    platform::LocalTime t;
-    t.year = 2024; t.month = 6; t.day = 1; t.hour = 12;
-    return t;
-}
-
-class SettingsStore : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ResetSettings();
-        ConfigureTrafficLog(m_dir / "CATLOG", "brisken", m_clock.AsClock());
-    }
-    void TearDown() override { ResetSettings(); }
-
-    std::string Ini() const { return m_dir / "brisken.ini"; }
-    std::string TrafficLog() const {
-        return ReadFile(m_dir / "CATLOG" + "/" + TrafficLogFileName("brisken", Noon()));
-    }
-    static std::string EmptyEventLine() { return FormatTrafficLine(TrafficKind::Event, "", 0, Noon()); }
-
-    // Values a test can see changed when a failed load must leave them alone.
-    static void Scribble() {
-        g_comPort = 4;
-        g_comSpeed = "38400";
-        g_showStatusBox = true;
-        g_autoConnect = true;
-        g_logEnabled = true;
-    }
-    static void ExpectScribbled() {
-        EXPECT_EQ(g_comPort, 4);
-        EXPECT_EQ(g_comSpeed, "38400");
-        EXPECT_TRUE(g_showStatusBox);
-        EXPECT_TRUE(g_autoConnect);
-        EXPECT_TRUE(g_logEnabled);
-    }
-
-    TempDir m_dir;
-    ManualClock m_clock{Noon()};
-};
 
 struct ReadCase {
     const char* name;
@@ -118,17 +64,6 @@ TEST_F(SettingsStore, ReadingRules) {
     }
 }
 
-TEST_F(SettingsStore, MissingFileIsCreatedWithTheFiveDefaults) {
-    ASSERT_EQ(LoadSettings(Ini()), 1);
-    EXPECT_EQ(ReadFile(Ini()), kFreshFile);
-    EXPECT_EQ(g_comPort, 0);
-    EXPECT_EQ(g_comSpeed, "9600");
-    EXPECT_FALSE(g_showStatusBox);
-    EXPECT_FALSE(g_autoConnect);
-    EXPECT_FALSE(g_logEnabled);
-    EXPECT_EQ(TrafficLog(), "");
-}
-
 TEST_F(SettingsStore, FileThatCannotBeCreatedLeavesValuesAndLogsAnEmptyEvent) {
     Scribble();
     g_logEnabled = false;  // the line is written whatever the setting says
@@ -137,43 +72,6 @@ TEST_F(SettingsStore, FileThatCannotBeCreatedLeavesValuesAndLogsAnEmptyEvent) {
     EXPECT_EQ(g_comSpeed, "38400");
     EXPECT_FALSE(g_logEnabled);
     EXPECT_EQ(TrafficLog(), EmptyEventLine());
-}
-
-TEST_F(SettingsStore, FileThatCannotBeReadLeavesValues) {
-    struct Case {
-        const char* name;
-        bool (*make)(const std::string& path);
-    } cases[] = {
-        {"a folder in its place",
-         [](const std::string& p) { return std::filesystem::create_directory(p); }},
-        // Opening a FIFO for reading would wait for a writer forever.
-        {"a FIFO in its place", [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; }},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string path = m_dir / (std::string(c.name) + ".ini");
-        ASSERT_TRUE(c.make(path));
-        Scribble();
-        EXPECT_EQ(LoadSettings(path), 0);
-        ExpectScribbled();
-        // Saving into it neither hangs, crashes nor replaces it.
-        SaveSetting("COMMON", "log", "Y");
-        EXPECT_FALSE(std::filesystem::is_regular_file(path));
-    }
-    EXPECT_EQ(TrafficLog(), EmptyEventLine() + EmptyEventLine() + EmptyEventLine() + EmptyEventLine());
-}
-
-TEST_F(SettingsStore, UnreadableFileLeavesValuesAndIsNotOverwritten) {
-    if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
-    const std::string text = "[COMPORT]\nport=9\n";
-    ASSERT_TRUE(WriteFile(Ini(), text));
-    ASSERT_EQ(chmod(Ini().c_str(), 0200), 0);
-    Scribble();
-    EXPECT_EQ(LoadSettings(Ini()), 0);
-    ExpectScribbled();
-    SaveSetting("COMMON", "log", "Y");
-    ASSERT_EQ(chmod(Ini().c_str(), 0600), 0);
-    EXPECT_EQ(ReadFile(Ini()), text);
 }
 
 TEST_F(SettingsStore, FileWithoutLogKeyStaysWithoutIt) {
@@ -185,57 +83,11 @@ TEST_F(SettingsStore, FileWithoutLogKeyStaysWithoutIt) {
     EXPECT_EQ(ReadFile(Ini()), text);
 }
 
-TEST_F(SettingsStore, SaveIntoDeletedFileHoldsOnlyThatKey) {
-    ASSERT_EQ(LoadSettings(Ini()), 1);
-    ASSERT_TRUE(std::filesystem::remove(Ini()));
-    SaveSetting("COMMON", "log", "Y");
-    EXPECT_EQ(ReadFile(Ini()), "[COMMON]\nlog=Y\n");
-}
-
 TEST_F(SettingsStore, SaveThatCannotCreateTheFileLogsAnEmptyEvent) {
     SetSettingsPath(m_dir / "no-such-folder/brisken.ini");
     SaveSetting("COMMON", "log", "Y");
     EXPECT_FALSE(std::filesystem::exists(m_dir / "no-such-folder"));
     EXPECT_EQ(TrafficLog(), EmptyEventLine());
-}
-
-struct SaveCase {
-    const char* name;
-    std::string before;
-    std::string section, key, value;
-    std::string after;
-};
-
-TEST_F(SettingsStore, SaveReplacesOrAppendsAndKeepsTheRest) {
-    const SaveCase cases[] = {
-        {"fresh file, value replaced in place", kFreshFile, "COMPORT", "speed", "115.2K",
-         "[COMPORT]\nport=0\nspeed=115.2K\n\n\n[STATUSBOX]\nshow=hidden\n\n\n[COMMON]\nauto_run=N\nlog=N\n"},
-        {"other case names match the existing key", "[comport]\nPort=1\nspeed=9.6K\n", "COMPORT", "port", "/dev/ttyUSB0",
-         "[comport]\nport=/dev/ttyUSB0\nspeed=9.6K\n"},
-        {"missing key appended to its section", "[COMPORT]\nport=1\n[COMMON]\nauto_run=Y\n", "COMPORT", "speed", "38.4K",
-         "[COMPORT]\nport=1\nspeed=38.4K\n\n\n[COMMON]\nauto_run=Y\n"},
-        {"missing section appended", "[COMPORT]\nport=1\n", "COMMON", "log", "Y",
-         "[COMPORT]\nport=1\n\n\n[COMMON]\nlog=Y\n"},
-        {"comments, unknown keys and sections kept in order",
-         "; shop 12, counter 2\n[COMPORT]\n; the terminal\nport=3\nbaud_hint=odd\n[VENDOR]\nid=77\n[COMMON]\nlog=N\n",
-         "COMMON", "log", "Y",
-         "; shop 12, counter 2\n\n\n[COMPORT]\n\n; the terminal\nport=3\nbaud_hint=odd\n\n\n[VENDOR]\nid=77\n\n\n[COMMON]\nlog=Y\n"},
-        {"CR LF file keeps CR LF", "[COMPORT]\r\nport=1\r\n", "COMPORT", "port", "2",
-         "[COMPORT]\r\nport=2\r\n"},
-        {"value with a line break is refused", "[COMPORT]\nport=1\n", "COMPORT", "port", "2\n[X]\ny=1",
-         "[COMPORT]\nport=1\n"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        ASSERT_TRUE(WriteFile(Ini(), c.before));
-        SetSettingsPath(Ini());
-        SaveSetting(c.section, c.key, c.value);
-        EXPECT_EQ(ReadFile(Ini()), c.after);
-        // A second save of the same value changes nothing more.
-        SaveSetting(c.section, c.key, c.value);
-        EXPECT_EQ(ReadFile(Ini()), c.after);
-    }
-    EXPECT_FALSE(std::filesystem::exists(Ini() + ".tmp"));
 }
 
 TEST_F(SettingsStore, SavedValuesLoadBack) {
@@ -254,16 +106,6 @@ TEST_F(SettingsStore, SavedValuesLoadBack) {
     EXPECT_TRUE(g_showStatusBox);
     EXPECT_TRUE(g_autoConnect);
     EXPECT_TRUE(g_logEnabled);
-}
-
-TEST_F(SettingsStore, SaveKeepsFilePermissions) {
-    ASSERT_TRUE(WriteFile(Ini(), "[COMPORT]\nport=1\n"));
-    ASSERT_EQ(chmod(Ini().c_str(), 0640), 0);
-    SetSettingsPath(Ini());
-    SaveSetting("COMPORT", "port", "2");
-    struct stat st{};
-    ASSERT_EQ(stat(Ini().c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
 TEST(SettingsValues, SpeedIndexAndPortName) {

@@ -15,6 +15,7 @@
 #include "relay/relay_state.h"
 #include "relay/serial_comm.h"
 #include "tests/support/recording_display.h"
+#include "tests/support/serial_pair.h"
 #include "tests/support/temp_dir.h"
 #include "tools/catsim/cat_simulator.h"
 #include "tools/vansim/van_simulator.h"
@@ -29,7 +30,7 @@ inline bool WaitUntil(const std::function<bool()>& pred, int timeoutMs) {
     return true;
 }
 
-// A running relay: a simulated terminal on a pseudo-terminal, the port open,
+// A running relay: a simulated terminal on the far end of a serial line, the port open,
 // both workers started, logging into a temporary folder.
 class RelayFixture : public ::testing::Test {
 protected:
@@ -38,9 +39,9 @@ protected:
         g_logEnabled = true;
         g_relay.mainWindow = &display;
         std::string error;
-        cat = catsim::CatSimulator::CreatePty(&error);
+        cat = OpenTerminalLine(port, &error);
         ASSERT_TRUE(cat) << error;
-        ASSERT_TRUE(OpenSerialPort(cat->DevicePath(), "9600"));
+        ASSERT_TRUE(OpenSerialPort(port, "9600"));
         workers.Start(&display);
     }
 
@@ -97,6 +98,7 @@ protected:
     TempDir dir;
     RecordingDisplay display;
     std::unique_ptr<catsim::CatSimulator> cat;
+    std::string port;  // the one the gateway opens
     RelayWorkers workers;
 };
 

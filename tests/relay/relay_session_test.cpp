@@ -241,7 +241,7 @@ TEST_F(RelaySession, StopReturnsPromptlyWhileWorkersWait) {
     EXPECT_EQ(display.CallsTo(Line::Link).back().text, "CAT : 비연결 | VAN : 비연결");
 
     // Again while the terminal worker waits on a connect to a silent server.
-    ASSERT_TRUE(OpenSerialPort(cat->DevicePath(), "9600"));
+    ASSERT_TRUE(OpenSerialPort(port, "9600"));
     workers.Start(&display);
     VanSimulator::Options silent;
     silent.mode = VanSimulator::Mode::Silent;

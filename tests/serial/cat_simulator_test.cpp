@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/serial_device.h"
+#include "tests/support/serial_pair.h"
 
 namespace {
 
@@ -24,10 +25,12 @@ TEST(CatSimulatorAddress, OnlyLoopbackOrUnusableTextsAreSent) {
 }
 
 TEST(CatSimulatorPair, RequestFramesAndRefusals) {
-    auto cat = catsim::CatSimulator::CreatePty();
-    ASSERT_TRUE(cat);
+    std::string port;
+    std::string error;
+    auto cat = OpenTerminalLine(port, &error);
+    ASSERT_TRUE(cat) << error;
     platform::SerialDevice gateway;
-    ASSERT_TRUE(gateway.Open(cat->DevicePath()));
+    ASSERT_TRUE(gateway.Open(platform::SerialDevicePath(port)));
     ASSERT_TRUE(gateway.CreateReadWakeup());
 
     EXPECT_FALSE(cat->SendRequest("0.0.0.0", "5010"));

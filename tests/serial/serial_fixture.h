@@ -11,11 +11,13 @@
 #include "relay/serial_comm.h"
 #include "tests/support/manual_clock.h"
 #include "tests/support/recording_display.h"
+#include "tests/support/serial_pair.h"
 #include "tests/support/temp_dir.h"
 #include "tools/catsim/cat_simulator.h"
 
-// A terminal on a pseudo-terminal, the log in a temporary folder on a fixed
-// date, logging on, and a recording main window. Closes the port afterwards.
+// A terminal on the far end of a serial line (a pseudo-terminal pair, or the
+// COM pair under Wine), the log in a temporary folder on a fixed date, logging
+// on, and a recording main window. Closes the port afterwards.
 class SerialFixture : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -31,7 +33,7 @@ protected:
         g_logEnabled.store(true);
         g_relay.mainWindow.store(&m_display);
         std::string error;
-        m_cat = catsim::CatSimulator::CreatePty(&error);
+        m_cat = OpenTerminalLine(m_port, &error);
         ASSERT_TRUE(m_cat) << error;
     }
     void TearDown() override {
@@ -40,7 +42,8 @@ protected:
         g_logEnabled.store(false);
     }
 
-    const std::string& Path() const { return m_cat->DevicePath(); }
+    // The port the gateway opens.
+    const std::string& Path() const { return m_port; }
 
     // The log's lines, CR LF stripped.
     std::vector<std::string> LogLines() const {
@@ -69,4 +72,5 @@ protected:
     std::unique_ptr<ManualClock> m_clock;
     RecordingDisplay m_display;
     std::unique_ptr<catsim::CatSimulator> m_cat;
+    std::string m_port;
 };

@@ -1,63 +1,39 @@
 #include "tests/support/http_server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
 #include <stdexcept>
 
 namespace {
 
-int ListenLoopback(int* port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) throw std::runtime_error("socket failed");
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 16) != 0) {
-        close(fd);
-        throw std::runtime_error("bind/listen failed");
-    }
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    *port = ntohs(addr.sin_port);
-    return fd;
+void ListenLoopback(platform::TcpListener& listener, int* port) {
+    if (!listener.Bind(0) || !listener.Listen(16)) throw std::runtime_error("bind/listen failed");
+    *port = listener.Port();
 }
+
+class PlainLink : public TestHttpLink {
+public:
+    explicit PlainLink(platform::TcpSocket& socket) : m_socket(socket) {}
+    int Read(uint8_t* dst, int capacity) override { return m_socket.Receive(dst, capacity); }
+    bool WriteAll(const uint8_t* data, int length, const platform::WakeEvent& wake) override {
+        return m_socket.SendAll(data, length, 10000, &wake) == length;
+    }
+
+private:
+    platform::TcpSocket& m_socket;
+};
 
 }  // namespace
 
 TestHttpServer::TestHttpServer() : TestHttpServer(Tls{}) {}
 
 TestHttpServer::TestHttpServer(const Tls& tls) {
-    if (!tls.certFile.empty()) {
-        // A peer that leaves mid-answer must not end the test process: a TLS
-        // write cannot say MSG_NOSIGNAL.
-        std::signal(SIGPIPE, SIG_IGN);
-        m_tls = {SSL_CTX_new(TLS_server_method()), &SSL_CTX_free};
-        if (!m_tls || SSL_CTX_use_certificate_chain_file(m_tls.get(), tls.certFile.c_str()) != 1 ||
-            SSL_CTX_use_PrivateKey_file(m_tls.get(), tls.keyFile.c_str(), SSL_FILETYPE_PEM) != 1)
-            throw std::runtime_error("TLS set-up failed for " + tls.certFile);
-    }
-    m_listen = ListenLoopback(&m_port);
-    if (pipe2(m_wake, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    if (!tls.certFile.empty()) m_tls = MakeTestTlsContext(tls.certFile, tls.keyFile);
+    ListenLoopback(m_listen, &m_port);
     m_thread = std::thread([this] { Run(); });
 }
 
 TestHttpServer::~TestHttpServer() {
-    const char c = 'x';
-    (void)!write(m_wake[1], &c, 1);
+    m_wake.Signal();
     m_thread.join();
-    close(m_listen);
-    close(m_wake[0]);
-    close(m_wake[1]);
 }
 
 std::string TestHttpServer::host() const {
@@ -88,49 +64,32 @@ std::vector<std::string> TestHttpServer::Requests() const {
 
 void TestHttpServer::Run() {
     for (;;) {
-        pollfd fds[2] = {{m_listen, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            return;
+        const int ready = platform::WaitAnyReadable({m_listen.Handle(), m_wake.Handle()}, -1);
+        if (ready != 0) return;
+        platform::TcpSocket client;
+        if (!m_listen.Accept(client)) continue;
+        if (m_tls) {
+            const std::unique_ptr<TestHttpLink> link = AcceptTestTls(*m_tls, client);
+            if (link) Serve(client, *link);
+        } else {
+            PlainLink link(client);
+            Serve(client, link);
         }
-        if (fds[1].revents != 0) return;
-        const int fd = accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
-        if (m_tls)
-            ServeTls(fd);
-        else
-            Serve(fd);
-        close(fd);
     }
 }
 
-void TestHttpServer::Serve(int fd) { Exchange(fd, nullptr); }
-
-void TestHttpServer::ServeTls(int fd) {
-    // The handshake blocks; a client that never completes it is given up after 10 s.
-    timeval limit{10, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    std::unique_ptr<SSL, void (*)(SSL*)> ssl(SSL_new(m_tls.get()), &SSL_free);
-    if (!ssl || SSL_set_fd(ssl.get(), fd) != 1 || SSL_accept(ssl.get()) != 1) return;
-    Exchange(fd, ssl.get());
-    // close_notify: an answer without a length ends cleanly, not as a cut.
-    SSL_shutdown(ssl.get());
-}
-
-void TestHttpServer::Exchange(int fd, SSL* ssl) {
+void TestHttpServer::Serve(platform::TcpSocket& client, TestHttpLink& link) {
     // Read the request head (bounded: 10 s, 64 KiB).
     std::string head;
     while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
-        pollfd fds[2] = {{fd, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        if ((ssl == nullptr || SSL_pending(ssl) == 0) &&
-            (poll(fds, 2, 10000) <= 0 || fds[1].revents != 0))
+        if (!link.Pending() &&
+            platform::WaitAnyReadable({client.Handle(), m_wake.Handle()}, 10000) != 0)
             return;
-        char buf[4096];
-        const ssize_t n =
-            ssl != nullptr ? SSL_read(ssl, buf, sizeof buf) : recv(fd, buf, sizeof buf, 0);
+        uint8_t buf[4096];
+        const int n = link.Read(buf, sizeof buf);
+        if (n == -2) continue;
         if (n <= 0) return;
-        head.append(buf, static_cast<size_t>(n));
+        head.append(reinterpret_cast<const char*>(buf), static_cast<size_t>(n));
     }
     const size_t sp1 = head.find(' ');
     const size_t sp2 = head.find(' ', sp1 + 1);
@@ -143,27 +102,19 @@ void TestHttpServer::Exchange(int fd, SSL* ssl) {
         const auto it = m_replies.find(path);
         if (it != m_replies.end()) reply = it->second;
     }
-    size_t sent = 0;
-    while (sent < reply.raw.size()) {
-        const size_t left = reply.raw.size() - sent;
-        const ssize_t n = ssl != nullptr
-                              ? SSL_write(ssl, reply.raw.data() + sent, static_cast<int>(left))
-                              : send(fd, reply.raw.data() + sent, left, MSG_NOSIGNAL);
-        if (n < 0 && ssl == nullptr && errno == EINTR) continue;
-        if (n <= 0) return;
-        sent += static_cast<size_t>(n);
-    }
-    if (reply.stallMs > 0) {
-        pollfd wake = {m_wake[0], POLLIN, 0};
-        poll(&wake, 1, reply.stallMs);
-    }
+    const auto* bytes = reinterpret_cast<const uint8_t*>(reply.raw.data());
+    if (!link.WriteAll(bytes, static_cast<int>(reply.raw.size()), m_wake)) return;
+    if (reply.stallMs > 0) m_wake.Wait(reply.stallMs);
+    // The answer ends with the connection: everything sent reaches the client
+    // before the close (an answer without a length then ends cleanly, not as a cut).
+    link.End();
+    client.Shutdown();
 }
 
 int UnusedLoopbackPort() {
-    int port = 0;
-    const int fd = ListenLoopback(&port);
-    close(fd);
-    return port;
+    platform::TcpListener listener;
+    if (!listener.Bind(0)) throw std::runtime_error("bind failed");
+    return listener.Port();
 }
 
 std::string TlsTestFile(const std::string& name) {

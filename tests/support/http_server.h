@@ -1,7 +1,6 @@
 #pragma once
-#include <openssl/ssl.h>
-
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -9,6 +8,30 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/tcp_socket.h"
+
+// One accepted connection as the test server reads and writes it: plain TCP,
+// or TLS over it.
+class TestHttpLink {
+public:
+    virtual ~TestHttpLink() = default;
+    // Bytes already decoded and waiting, which a socket wait would not see.
+    virtual bool Pending() const { return false; }
+    // One read: the count, 0 when the peer closed, negative on error, -2 when
+    // nothing was there after all.
+    virtual int Read(uint8_t* dst, int capacity) = 0;
+    virtual bool WriteAll(const uint8_t* data, int length, const platform::WakeEvent& wake) = 0;
+    // Ends the exchange cleanly (TLS: close_notify) before the socket is shut.
+    virtual void End() {}
+};
+
+// The TLS side of the test server (a server certificate and key for 127.0.0.1).
+class TestTlsContext;
+std::shared_ptr<TestTlsContext> MakeTestTlsContext(const std::string& certFile,
+                                                   const std::string& keyFile);
+// The handshake on an accepted socket (bounded: 10 s); null when it failed.
+std::unique_ptr<TestHttpLink> AcceptTestTls(TestTlsContext& context, platform::TcpSocket& client);
 
 // A small HTTP server on 127.0.0.1 for the tests: each path (with its query)
 // gets exactly the bytes set for it, so answers can lie about their length,
@@ -21,8 +44,8 @@ public:
         std::string keyFile;   // its PEM private key
     };
     struct Reply {
-        std::string raw;       // status line, head and body, sent as they stand
-        int stallMs = 0;       // then keep the connection open this long (or until the server stops)
+        std::string raw;  // status line, head and body, sent as they stand
+        int stallMs = 0;  // then keep the connection open this long (or until the server stops)
     };
 
     TestHttpServer();
@@ -40,8 +63,7 @@ public:
 
     // An answer with the given status and body; contentLength nullopt sends
     // no Content-Length header (the body ends when the connection closes).
-    static Reply Answer(int status, const std::string& body,
-                        std::optional<size_t> contentLength);
+    static Reply Answer(int status, const std::string& body, std::optional<size_t> contentLength);
     static Reply Ok(const std::string& body) { return Answer(200, body, body.size()); }
 
     // Request heads received so far, in order.
@@ -49,14 +71,12 @@ public:
 
 private:
     void Run();
-    void Serve(int fd);
-    void ServeTls(int fd);
-    void Exchange(int fd, SSL* ssl);
+    void Serve(platform::TcpSocket& client, TestHttpLink& link);
 
-    int m_listen = -1;
-    int m_wake[2] = {-1, -1};
+    platform::TcpListener m_listen;
+    platform::WakeEvent m_wake;
     int m_port = 0;
-    std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> m_tls{nullptr, nullptr};
+    std::shared_ptr<TestTlsContext> m_tls;
     mutable std::mutex m_mutex;
     std::map<std::string, Reply> m_replies;
     std::vector<std::string> m_requests;
@@ -66,7 +86,5 @@ private:
 // A port on 127.0.0.1 where nothing listens (refused connections).
 int UnusedLoopbackPort();
 
-// A file of tests/data/tls: "test-ca.pem" (the CA only the tests trust),
-// "server.pem"/"server-key.pem" (issued by it for 127.0.0.1) and
-// "stranger.pem"/"stranger-key.pem" (self-signed, trusted by nobody).
+// A file of tests/data/tls (test-only certificates and keys).
 std::string TlsTestFile(const std::string& name);

@@ -1,32 +1,46 @@
 #include "tests/support/temp_dir.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/system.h"
+
 TempDir::TempDir() {
-    char tmpl[] = "/tmp/talmira-test-XXXXXX";
-    const char* made = mkdtemp(tmpl);
-    if (made == nullptr) throw std::runtime_error("mkdtemp failed");
-    m_path = made;
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path base = fs::temp_directory_path(ec);
+    if (ec) throw std::runtime_error("no temporary folder");
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    // create_directory reports whether it made the folder, so two tests never
+    // share one.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate = base / ("talmira-test-" + std::to_string(random() % 100000000));
+        if (fs::create_directory(candidate, ec)) {
+            m_path = platform::PathText(candidate);
+            return;
+        }
+    }
+    throw std::runtime_error("cannot make a temporary folder");
 }
 
 TempDir::~TempDir() {
     std::error_code ec;
-    std::filesystem::remove_all(m_path, ec);
+    std::filesystem::remove_all(platform::FsPath(m_path), ec);
 }
 
 std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(platform::FsPath(path), std::ios::binary);
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
 }
 
 bool WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(platform::FsPath(path), std::ios::binary | std::ios::trunc);
     out << bytes;
     return static_cast<bool>(out);
 }

@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-// A fresh folder under /tmp, removed with everything in it on destruction.
+// A fresh folder in the system's temporary folder, removed with everything in it on destruction.
 class TempDir {
 public:
     TempDir();

@@ -1,84 +1,24 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#include <algorithm>
 
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
-#include "platform/launcher.h"
-#include "tests/support/http_server.h"
-#include "tests/support/temp_dir.h"
-#include "tests/update/fake_update_host.h"
+#include "tests/update/install_fixture.h"
 #include "tests/update/process_util.h"
-#include "update/scripts.h"
-#include "update/update_state.h"
 
 namespace {
 
-using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-bool IsExecutableFile(const std::string& path) {
-    struct stat st{};
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IXUSR) != 0;
-}
-
-// A pid that has certainly ended.
-int EndedPid() {
-    const int pid = StartProcess("/bin/true", {}, "/", {});
-    WaitChild(pid, 10s);
-    return pid;
-}
-
 // ---- The install step's decisions, with launches recorded instead of run.
-
-class InstallSelfTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ResetUpdateState();
-        fs::create_directories(home / "Desktop");
-        fs::create_directories(home / "start/CATLOG");
-        fs::create_directories(home / "cwd");
-        WriteFile(home / "start/brisken", FakeExecutable());
-        fs::permissions(home / "start/brisken", fs::perms::owner_all);
-        WriteFile(home / "start/brisken.ini", "[COMPORT]\nport=3\n");
-        UseExecutable(home / "start/brisken");
-        options.workDir = home / "cwd";
-        options.pid = 4242;
-        options.desktopDir = [this] { return desktop; };
-        options.launch = [this](const std::string& script, const std::string& dir) {
-            launched.push_back(fs::path(script).filename().string() + "|" + dir);
-            return 1;
-        };
-        options.deleteAutoRun = [this] {
-            events.push_back("autorun");
-            return 1;
-        };
-    }
-    void TearDown() override { ResetUpdateState(); }
-    void UseExecutable(const std::string& exe) { options.paths = DerivePathValues(exe, "", home.path()); }
-    void Install() {
-        InstallSelf(host, options);
-        for (const auto& e : host.events) events.push_back(e);
-    }
-
-    TempDir home;
-    std::string desktop = home / "Desktop";
-    UpdateOptions options;
-    FakeUpdateHost host;
-    std::vector<std::string> launched;
-    std::vector<std::string> events;
-};
+using InstallSelfTest = InstallFixture;
 
 TEST_F(InstallSelfTest, InstalledWithLauncherDoesNothing) {
     fs::create_directory(home / "QAVEX");
     fs::copy_file(home / "start/brisken", home / "QAVEX/brisken");
-    WriteFile(home / "Desktop/brisken.desktop", "mine");
+    WriteFile(Shortcut(), "mine");
     UseExecutable(home / "QAVEX/brisken");
     Install();
-    EXPECT_EQ(ReadFile(home / "Desktop/brisken.desktop"), "mine");
+    EXPECT_EQ(ReadFile(Shortcut()), "mine");
     EXPECT_TRUE(events.empty());
     EXPECT_TRUE(launched.empty());
     EXPECT_TRUE(fs::is_empty(home / "cwd"));
@@ -89,23 +29,9 @@ TEST_F(InstallSelfTest, InstalledWithoutLauncherCreatesItOnly) {
     fs::copy_file(home / "start/brisken", home / "QAVEX/brisken");
     UseExecutable(home / "QAVEX/brisken");
     Install();
-    const std::string entry = ReadFile(home / "Desktop/brisken.desktop");
-    EXPECT_NE(entry.find("Exec=\"" + (home / "QAVEX/brisken") + "\"\n"), std::string::npos);
-    EXPECT_NE(entry.find("Path=" + (home / "QAVEX") + "\n"), std::string::npos);
+    EXPECT_TRUE(fs::is_regular_file(Shortcut()));
     EXPECT_TRUE(events.empty());
     EXPECT_TRUE(launched.empty());
-}
-
-TEST_F(InstallSelfTest, SymlinkedInstallFolderIsStillTheInstallFolder) {
-    fs::create_directory(home / "real");
-    fs::copy_file(home / "start/brisken", home / "real/brisken");
-    fs::create_directory_symlink(home / "real", home / "QAVEX");
-    WriteFile(home / "Desktop/brisken.desktop", "mine");
-    UseExecutable(home / "real/brisken");
-    Install();
-    EXPECT_TRUE(events.empty());
-    EXPECT_TRUE(launched.empty());
-    EXPECT_TRUE(fs::exists(home / "real/brisken"));
 }
 
 TEST_F(InstallSelfTest, NoDesktopFolderOnlyCreatesTheInstallFolder) {
@@ -121,23 +47,29 @@ TEST_F(InstallSelfTest, InstallFolderThatCannotBeMadeStopsEverything) {
     options.paths.installDir = home / "missing/QAVEX";
     Install();
     EXPECT_FALSE(fs::exists(home / "missing"));
-    EXPECT_FALSE(fs::exists(home / "Desktop/brisken.desktop"));
+    EXPECT_FALSE(fs::exists(Shortcut()));
     EXPECT_TRUE(events.empty());
 }
 
 TEST_F(InstallSelfTest, ElsewhereRelocatesWithSettingsAndQuits) {
     Install();
     EXPECT_EQ(ReadFile(home / "QAVEX/brisken"), FakeExecutable());
-    EXPECT_TRUE(IsExecutableFile(home / "QAVEX/brisken"));
+    EXPECT_TRUE(IsRunnableFile(home / "QAVEX/brisken"));
     EXPECT_EQ(ReadFile(home / "QAVEX/brisken.ini"), "[COMPORT]\nport=3\n");
-    EXPECT_FALSE(fs::exists(home / "Desktop/brisken.desktop"));  // the installed copy makes it anew
-    const std::vector<std::string> expectedLaunches = {"killfile.sh|" + (home / "cwd"),
-                                                       "runextern.sh|" + (home / "cwd")};
+    EXPECT_FALSE(fs::exists(Shortcut()));  // the installed copy makes it anew
+    const std::vector<std::string> expectedLaunches = {Script("killfile") + "|" + (home / "cwd"),
+                                                       Script("runextern") + "|" + (home / "cwd")};
     EXPECT_EQ(launched, expectedLaunches);
     const std::vector<std::string> expectedEvents = {"autorun", "clear", "quit"};
     EXPECT_EQ(events, expectedEvents);
-    const std::string killfile = ReadFile(home / "cwd/killfile.sh");
-    EXPECT_NE(killfile.find("rm -rf -- '" + (home / "start/CATLOG") + "'"), std::string::npos);
+    // The old copy's own log folder, named in full (compared with '/' for
+    // every separator: batch files write backslashes).
+    const auto slashes = [](std::string text) {
+        std::replace(text.begin(), text.end(), '\\', '/');
+        return text;
+    };
+    const std::string killfile = slashes(ReadFile(home / ("cwd/" + Script("killfile"))));
+    EXPECT_NE(killfile.find(slashes(home / "start/CATLOG")), std::string::npos);
     EXPECT_TRUE(fs::exists(home / "start/brisken"));  // the scripts remove it once we have ended
 }
 
@@ -154,215 +86,30 @@ TEST_F(InstallSelfTest, CopyThatFailsKeepsTheOldCopyRunning) {
     Install();
     EXPECT_TRUE(launched.empty());
     EXPECT_TRUE(events.empty());
-    EXPECT_FALSE(fs::exists(home / "cwd/killfile.sh"));
+    EXPECT_FALSE(fs::exists(home / ("cwd/" + Script("killfile"))));
 }
 
 TEST_F(InstallSelfTest, LauncherThatCannotBeWrittenIsReported) {
     std::vector<std::string> messages;
-    EXPECT_EQ(CreateDesktopShortcut(home / "QAVEX/brisken", home / "no such folder", "brisken.desktop",
+    EXPECT_EQ(CreateDesktopShortcut(home / "QAVEX/brisken", home / "no such folder",
+                                    platform::ShortcutFileName("brisken"),
                                     [&](const std::string& text) { messages.push_back(text); }),
               1);
     EXPECT_EQ(messages, std::vector<std::string>{"바로가기 생성 오류가 발생하였습니다."});
 }
 
 TEST_F(InstallSelfTest, UninstallWritesScriptAndRemovesLauncher) {
-    WriteFile(home / "Desktop/brisken.desktop", "x");
+    WriteFile(Shortcut(), "x");
     UninstallSelf(options);
-    EXPECT_FALSE(fs::exists(home / "Desktop/brisken.desktop"));
-    EXPECT_EQ(launched, std::vector<std::string>{"killfileall.sh|" + (home / "cwd")});
+    EXPECT_FALSE(fs::exists(Shortcut()));
+    EXPECT_EQ(launched, std::vector<std::string>{Script("killfileall") + "|" + (home / "cwd")});
 
     launched.clear();
-    WriteFile(home / "Desktop/brisken.desktop", "x");
+    WriteFile(Shortcut(), "x");
     options.workDir = home / "no such folder";
     UninstallSelf(options);  // no script: nothing at all
-    EXPECT_TRUE(fs::exists(home / "Desktop/brisken.desktop"));
+    EXPECT_TRUE(fs::exists(Shortcut()));
     EXPECT_TRUE(launched.empty());
-}
-
-// ---- The scripts themselves, run by sh on awkward names.
-
-TEST(ScriptsRun, RemoveExactlyTheNamedFiles) {
-    TempDir tmp;
-    const std::string oldDir = tmp / "old 'place' $HOME";
-    const std::string installDir = tmp / "QA\"VEX";
-    for (const auto& d : {oldDir, installDir}) {
-        fs::create_directories(d + "/CATLOG/sub");
-        WriteFile(d + "/brisken", "exe");
-        WriteFile(d + "/brisken.ini", "ini");
-        WriteFile(d + "/CATLOG/sub/log", "log");
-        WriteFile(d + "/brisken.ini.bak", "keep");
-        WriteFile(d + "/other", "keep");
-        fs::create_directories(d + "/sub");
-        WriteFile(d + "/sub/brisken", "keep");  // never in subfolders
-    }
-    struct Case {
-        const char* name;
-        std::string (*text)(int, const std::string&, const std::string&, const std::string&);
-        bool oldGone, installGone;
-    };
-    const int pid = EndedPid();
-    const auto run = [&](const std::string& script, const std::string& text) {
-        WriteFile(script, text);
-        const int shell = platform::LaunchScriptDetached(script, tmp.path());
-        ASSERT_GT(shell, 0);
-        EXPECT_TRUE(WaitUntil([&] { return !fs::exists(script) && !ProcessAlive(shell); }, 20s));
-        EndProcess(shell);
-    };
-
-    run(tmp / "killfile.sh", KillfileScriptText(pid, oldDir, "brisken", "brisken.ini", tmp / "killfile.sh"));
-    EXPECT_FALSE(fs::exists(oldDir + "/brisken"));
-    EXPECT_FALSE(fs::exists(oldDir + "/brisken.ini"));
-    EXPECT_FALSE(fs::exists(oldDir + "/CATLOG"));
-    EXPECT_EQ(ReadFile(oldDir + "/other"), "keep");
-    EXPECT_EQ(ReadFile(oldDir + "/brisken.ini.bak"), "keep");
-    EXPECT_EQ(ReadFile(oldDir + "/sub/brisken"), "keep");
-    EXPECT_EQ(ReadFile(installDir + "/brisken"), "exe");
-
-    WriteFile(oldDir + "/brisken", "exe");
-    run(tmp / "killfileall.sh", KillfileallScriptText(pid, installDir, installDir, "brisken",
-                                                      "brisken.ini", tmp / "killfileall.sh"));
-    EXPECT_FALSE(fs::exists(installDir + "/brisken"));
-    EXPECT_FALSE(fs::exists(installDir + "/CATLOG"));
-    EXPECT_TRUE(fs::is_directory(installDir));
-    EXPECT_EQ(ReadFile(installDir + "/other"), "keep");
-    EXPECT_EQ(ReadFile(installDir + "/sub/brisken"), "keep");
-    EXPECT_EQ(ReadFile(oldDir + "/brisken"), "exe");
-}
-
-TEST(ScriptsRun, WaitForTheProgramToEnd) {
-    TempDir tmp;
-    WriteFile(tmp / "brisken", "exe");
-    const int sleeper = StartProcess("/bin/sleep", {"30"}, "/", {});
-    const std::string script = tmp / "killfile.sh";
-    WriteFile(script, KillfileScriptText(sleeper, tmp.path(), "brisken", "brisken.ini", script));
-    const int shell = platform::LaunchScriptDetached(script, tmp.path());
-    ASSERT_GT(shell, 0);
-    // Still waiting while the program runs.
-    EXPECT_FALSE(WaitUntil([&] { return !fs::exists(tmp / "brisken"); }, 600ms));
-    EndProcess(sleeper);
-    WaitChild(sleeper, 10s);
-    EXPECT_TRUE(WaitUntil([&] { return !fs::exists(tmp / "brisken") && !fs::exists(script); }, 20s));
-    EXPECT_TRUE(WaitUntil([&] { return !ProcessAlive(shell); }, 10s));
-    EndProcess(shell);
-}
-
-// ---- The real thing: the stand-in program relocating, updating, uninstalling.
-
-class SelfManagementRun : public ::testing::Test {
-protected:
-    void SetUp() override {
-        fs::create_directories(home / "Desktop");
-        fs::create_directories(home / ".config/autostart");
-        fs::create_directories(home / "cwd 'here'");
-        helper = ReadFile(UPDATE_HELPER_PATH);
-        ASSERT_FALSE(helper.empty());
-    }
-    void TearDown() override {
-        std::istringstream pids(ReadFile(home / "pids"));
-        for (int pid; pids >> pid;) EndProcess(pid);
-    }
-    void Place(const std::string& path, const std::string& bytes) {
-        fs::create_directories(fs::path(path).parent_path());
-        WriteFile(path, bytes);
-        fs::permissions(path, fs::perms::owner_all);
-    }
-    int Run(const std::string& exe, const std::vector<std::string>& args, const std::string& dir) {
-        const std::vector<std::string> env = {"HOME=" + home.path(), "XDG_CONFIG_HOME=" + (home / ".config"),
-                                              "PATH=/usr/bin:/bin"};
-        const int pid = StartProcess(exe, args, dir, env);
-        EXPECT_GT(pid, 0);
-        EXPECT_EQ(WaitChild(pid, 60s), 0);
-        return pid;
-    }
-    // The marker a copy started from dir (not the one with pid) wrote.
-    std::string StartedIn(const std::string& dir, int exceptPid) {
-        std::error_code ec;
-        for (const auto& e : fs::directory_iterator(dir, ec)) {
-            const std::string name = e.path().filename().string();
-            if (name.rfind("started-", 0) == 0 && name != "started-" + std::to_string(exceptPid))
-                return ReadFile(e.path().string());
-        }
-        return {};
-    }
-
-    TempDir home;
-    std::string helper;
-};
-
-TEST_F(SelfManagementRun, RelocatesFromAnotherFolder) {
-    const std::string oldDir = home / "some \"old\" place";
-    Place(oldDir + "/brisken", helper);
-    WriteFile(oldDir + "/brisken.ini", "[COMPORT]\nport=7\n");
-    fs::create_directories(oldDir + "/CATLOG");
-    WriteFile(oldDir + "/CATLOG/brisken_20240101.log", "log");
-    WriteFile(oldDir + "/notes.txt", "keep");
-    WriteFile(home / ".config/autostart/brisken.desktop", "[Desktop Entry]\nExec=x\n");
-    const std::string cwd = home / "cwd 'here'";
-
-    const int pid = Run(oldDir + "/brisken", {}, cwd);
-    EXPECT_NE(ReadFile(oldDir + "/started-" + std::to_string(pid)).find("quit=1"), std::string::npos);
-    EXPECT_FALSE(fs::exists(home / ".config/autostart/brisken.desktop"));
-
-    // The installed copy starts once the old one has ended, and the old files go.
-    ASSERT_TRUE(WaitUntil([&] { return !StartedIn(home / "QAVEX", pid).empty(); }, 30s));
-    EXPECT_NE(StartedIn(home / "QAVEX", pid).find("install result=0 quit=0"), std::string::npos);
-    EXPECT_TRUE(WaitUntil([&] {
-        return !fs::exists(oldDir + "/brisken") && !fs::exists(cwd + "/killfile.sh") &&
-               !fs::exists(cwd + "/runextern.sh");
-    }, 30s));
-    EXPECT_FALSE(fs::exists(oldDir + "/brisken.ini"));
-    EXPECT_FALSE(fs::exists(oldDir + "/CATLOG"));
-    EXPECT_EQ(ReadFile(oldDir + "/notes.txt"), "keep");
-    EXPECT_EQ(ReadFile(home / "QAVEX/brisken"), helper);
-    EXPECT_TRUE(IsExecutableFile(home / "QAVEX/brisken"));
-    EXPECT_EQ(ReadFile(home / "QAVEX/brisken.ini"), "[COMPORT]\nport=7\n");
-    const std::string entry = ReadFile(home / "Desktop/brisken.desktop");
-    EXPECT_NE(entry.find("Exec=\"" + (home / "QAVEX/brisken") + "\""), std::string::npos);
-}
-
-TEST_F(SelfManagementRun, UpdateReplacesTheInstalledExecutableAndStartsIt) {
-    const std::string installed = home / "QAVEX/brisken";
-    Place(installed, helper);
-    WriteFile(home / "Desktop/brisken.desktop", "x");
-    const std::string newBuild = helper + "\nNEW BUILD 2.0.0.7\n";
-    TestHttpServer server;
-    server.Set("/brisken/brisken_ver.php?app_name=Brisken",
-               TestHttpServer::Ok(R"({"status":"ok","version":"2.0.0.7","url":")" + server.Url("/new") +
-                                  "\"}\r\n"));
-    server.Set("/new", TestHttpServer::Ok(newBuild));
-
-    const int pid = Run(installed, {"update", server.host()}, home / "cwd 'here'");
-    EXPECT_NE(ReadFile(home / ("QAVEX/started-" + std::to_string(pid))).find("update result=1 quit=1"),
-              std::string::npos);
-    ASSERT_TRUE(WaitUntil([&] { return !StartedIn(home / "QAVEX", pid).empty(); }, 30s));
-    EXPECT_EQ(ReadFile(installed), newBuild);
-    EXPECT_TRUE(IsExecutableFile(installed));
-    EXPECT_TRUE(WaitUntil([&] {
-        return !fs::exists(home / "QAVEX/UpdateFile.sob") && !fs::exists(home / "cwd 'here'/update_brisken.sh");
-    }, 30s));
-}
-
-TEST_F(SelfManagementRun, UninstallLeavesTheFolderAndUnrelatedFiles) {
-    const std::string installed = home / "QAVEX/brisken";
-    Place(installed, helper);
-    WriteFile(home / "QAVEX/brisken.ini", "ini");
-    fs::create_directories(home / "QAVEX/CATLOG");
-    WriteFile(home / "QAVEX/CATLOG/brisken_20240101.log", "log");
-    WriteFile(home / "QAVEX/receipts.txt", "keep");
-    WriteFile(home / "cwd 'here'/brisken.ini", "someone else's");
-    WriteFile(home / "Desktop/brisken.desktop", "x");
-
-    const int pid = Run(installed, {"uninstall"}, home / "cwd 'here'");
-    EXPECT_FALSE(fs::exists(home / "Desktop/brisken.desktop"));
-    EXPECT_TRUE(WaitUntil([&] {
-        return !fs::exists(installed) && !fs::exists(home / "cwd 'here'/killfileall.sh");
-    }, 30s));
-    EXPECT_FALSE(fs::exists(home / "QAVEX/brisken.ini"));
-    EXPECT_FALSE(fs::exists(home / "QAVEX/CATLOG"));
-    EXPECT_TRUE(fs::is_directory(home / "QAVEX"));
-    EXPECT_EQ(ReadFile(home / "QAVEX/receipts.txt"), "keep");
-    EXPECT_EQ(ReadFile(home / "cwd 'here'/brisken.ini"), "someone else's");
-    EXPECT_TRUE(fs::exists(home / ("QAVEX/started-" + std::to_string(pid))));
 }
 
 }  // namespace

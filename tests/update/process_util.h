@@ -6,7 +6,8 @@
 
 // Starting, waiting for and ending the processes of the self-management tests.
 
-// Starts program with args in dir with exactly env; returns its pid (-1 on failure).
+// Starts program with args in dir with exactly env (Linux; Windows passes the
+// test's own environment); returns its pid (-1 on failure).
 int StartProcess(const std::string& program, const std::vector<std::string>& args,
                  const std::string& dir, const std::vector<std::string>& env);
 // Waits for a child started above (bounded); kills it by pid when it overstays.
@@ -16,5 +17,8 @@ int WaitChild(int pid, std::chrono::milliseconds limit);
 bool ProcessAlive(int pid);
 // Ends a process by pid that is still there.
 void EndProcess(int pid);
+// True when path is a regular file this platform would run (Linux: with the
+// owner's execute bit; Windows runs any file by its contents).
+bool IsRunnableFile(const std::string& path);
 // Polls cond every 20 ms until it holds or limit passes.
 bool WaitUntil(const std::function<bool()>& cond, std::chrono::milliseconds limit);

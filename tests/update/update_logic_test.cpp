@@ -1,10 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
-#include "platform/desktop.h"
-#include "tests/support/temp_dir.h"
-#include "update/scripts.h"
 #include "update/server_url.h"
 #include "update/update_answer.h"
 
@@ -99,77 +94,6 @@ TEST(ServerUrl, PlainHostIsHttpAndSchemesAreKept) {
     for (const auto& c : cases) EXPECT_EQ(ServerUrl(c.host, "/p"), c.url) << c.host;
     EXPECT_EQ(HelpPageUrl("https://localhost:8443", 3),
               "https://localhost:8443/brisken/help3.html");
-}
-
-TEST(Scripts, QuoteEveryPathForSh) {
-    EXPECT_EQ(ShQuote("plain"), "'plain'");
-    EXPECT_EQ(ShQuote("with blank"), "'with blank'");
-    EXPECT_EQ(ShQuote("it's"), "'it'\\''s'");
-    EXPECT_EQ(ShQuote("$HOME `x` \"q\""), "'$HOME `x` \"q\"'");
-    EXPECT_EQ(ShQuote(""), "''");
-    EXPECT_EQ(JoinPath("/a/", "b"), "/a/b");
-    EXPECT_EQ(JoinPath("/a", "b"), "/a/b");
-}
-
-TEST(Scripts, KillfileNamesExactlyTheOldCopysFiles) {
-    const std::string text =
-        KillfileScriptText(42, "/old place/it's/", "brisken", "brisken.ini", "/cwd/killfile.sh");
-    EXPECT_EQ(text.rfind("#!/bin/sh\n", 0), 0u);
-    EXPECT_NE(text.find("pid=42\n"), std::string::npos);
-    EXPECT_NE(text.find("while kill -0 \"$pid\""), std::string::npos);
-    EXPECT_NE(text.find("rm -f -- '/old place/it'\\''s/brisken' '/old place/it'\\''s/brisken.ini'\n"),
-              std::string::npos);
-    EXPECT_NE(text.find("rm -rf -- '/old place/it'\\''s/CATLOG'\n"), std::string::npos);
-    EXPECT_EQ(text.substr(text.size() - 28), "rm -f -- '/cwd/killfile.sh'\n");
-    EXPECT_EQ(text.find('\r'), std::string::npos);
-}
-
-TEST(Scripts, UpdateAndRunexternStartTheInstalledCopy) {
-    const std::string update =
-        UpdateScriptText(7, "/h/QAVEX/UpdateFile.sob", "/h/QAVEX/brisken", "/c/update_brisken.sh");
-    EXPECT_NE(update.find("if [ -f '/h/QAVEX/UpdateFile.sob' ]"), std::string::npos);
-    EXPECT_NE(update.find("cp -- '/h/QAVEX/UpdateFile.sob' '/h/QAVEX/brisken.new'"), std::string::npos);
-    EXPECT_NE(update.find("mv -f -- '/h/QAVEX/brisken.new' '/h/QAVEX/brisken'"), std::string::npos);
-    EXPECT_NE(update.find("'/h/QAVEX/brisken' </dev/null >/dev/null 2>&1 &"), std::string::npos);
-    EXPECT_NE(update.find("rm -f -- '/h/QAVEX/UpdateFile.sob' '/c/update_brisken.sh'\n"), std::string::npos);
-
-    const std::string run = RunexternScriptText(7, "/h/QA VEX/brisken", "/c/runextern.sh");
-    EXPECT_NE(run.find("pid=7\n"), std::string::npos);
-    EXPECT_NE(run.find("'/h/QA VEX/brisken' </dev/null >/dev/null 2>&1 &"), std::string::npos);
-    EXPECT_LT(run.find("done\n"), run.find("'/h/QA VEX/brisken' </dev/null"));
-}
-
-TEST(Scripts, KillfileallNamesBothFolders) {
-    const std::string text = KillfileallScriptText(9, "/e/", "/h/QAVEX", "brisken", "brisken.ini",
-                                                   "/c/killfileall.sh");
-    EXPECT_NE(text.find("rm -f -- '/e/brisken' '/e/brisken.ini' '/h/QAVEX/brisken' "
-                        "'/h/QAVEX/brisken.ini'\n"),
-              std::string::npos);
-    EXPECT_NE(text.find("rm -rf -- '/e/CATLOG' '/h/QAVEX/CATLOG'\n"), std::string::npos);
-}
-
-TEST(Scripts, DesktopEntryEscapesTheTarget) {
-    const std::string text = DesktopEntryText("brisken", "/h/my \"QA\" $x\\%/brisken", "/h/my dir");
-    EXPECT_NE(text.find("[Desktop Entry]\nType=Application\n"), std::string::npos);
-    EXPECT_NE(text.find("Exec=\"/h/my \\\\\"QA\\\\\" \\\\$x\\\\\\\\%%/brisken\"\n"), std::string::npos);
-    EXPECT_NE(text.find("Path=/h/my dir\n"), std::string::npos);
-    EXPECT_NE(text.find("Icon="), std::string::npos);
-}
-
-TEST(DesktopFolder, FollowsUserDirsElseDesktop) {
-    EXPECT_EQ(platform::ParseUserDirsDesktop("# c\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n", "/h"), "/h/Schreibtisch");
-    EXPECT_EQ(platform::ParseUserDirsDesktop("XDG_DESKTOP_DIR=\"/abs/desk\"\n", "/h"), "/abs/desk");
-    EXPECT_EQ(platform::ParseUserDirsDesktop("XDG_DESKTOP_DIR=\"relative\"\n", "/h"), "");
-    EXPECT_EQ(platform::ParseUserDirsDesktop("XDG_MUSIC_DIR=\"$HOME/M\"\n", "/h"), "");
-
-    TempDir home;
-    EXPECT_EQ(platform::DesktopDirFrom("", home.path()), "");  // missing folder: none
-    std::filesystem::create_directory(home / "Desktop");
-    EXPECT_EQ(platform::DesktopDirFrom("", home.path()), home / "Desktop");
-    std::filesystem::create_directories(home / "cfg");
-    std::filesystem::create_directory(home / "Bureau");
-    WriteFile(home / "cfg/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/Bureau\"\n");
-    EXPECT_EQ(platform::DesktopDirFrom(home / "cfg", home.path()), home / "Bureau");
 }
 
 }  // namespace

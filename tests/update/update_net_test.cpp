@@ -7,19 +7,17 @@
 
 #include "tests/support/http_server.h"
 #include "tests/support/temp_dir.h"
-#include "tests/support/test_keys.h"
+#include "tests/update/check_update_fixture.h"
 #include "tests/update/fake_update_host.h"
+#include "platform/launcher.h"
 #include "update/download.h"
+#include "update/scripts.h"
 #include "update/update_state.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-
-const std::string kVersionPath = "/brisken/brisken_ver.php?app_name=Brisken";
-
-DownloadLimits FastLimits() { return DownloadLimits{2000, 1024, 1}; }
 
 TEST(DownloadFile, CompleteOnlyForTheWholeValidExecutable) {
     const std::string exe = FakeExecutable(5000);
@@ -97,35 +95,6 @@ TEST(DownloadFile, StopAbortsARunningTransfer) {
     EXPECT_FALSE(fs::exists(dir / "x"));
 }
 
-class CheckUpdateTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ResetUpdateState();
-        fs::create_directory(home / "QAVEX");
-        fs::create_directory(home / "cwd");
-        options.paths = DerivePathValues(home / "start/brisken", "", home.path());
-        options.host = server.host();
-        options.workDir = home / "cwd";
-        options.pid = 4242;
-        options.networkUp = [] { return true; };
-        options.launch = [this](const std::string& script, const std::string& dir) {
-            launched.push_back(script + "|" + dir);
-            return 1;
-        };
-        options.versionConnectMs = 2000;
-        options.versionTotalMs = 2000;
-        options.updateKey = "";  // a build without a key, unless a test gives one
-    }
-    void TearDown() override { ResetUpdateState(); }
-    void Answer(const std::string& line) { server.Set(kVersionPath, TestHttpServer::Ok(line)); }
-
-    TempDir home;
-    TestHttpServer server;
-    UpdateOptions options;
-    FakeUpdateHost host;
-    std::vector<std::string> launched;
-};
-
 TEST_F(CheckUpdateTest, NoNetworkAsksNothing) {
     options.networkUp = [] { return false; };
     EXPECT_EQ(CheckUpdate(host, options), -123);
@@ -186,32 +155,32 @@ TEST_F(CheckUpdateTest, NewerVersionDownloadsLaunchesScriptAndQuits) {
         return 1;
     };
     EXPECT_EQ(CheckUpdate(host, options), 1);
-    const std::string downloadPath = home / "QAVEX/UpdateFile.sob";
+    const std::string downloadPath = Download();
     const std::vector<std::string> expected = {
         "show:0", "download:http://127.0.0.1:1/new|" + downloadPath + "|0", "clear", "quit", "show:1"};
     EXPECT_EQ(host.events, expected);
-    const std::string script = home / "cwd/update_brisken.sh";
+    const std::string script = JoinPath(home / "cwd", ScriptFileName("update_brisken"));
     ASSERT_EQ(launched, std::vector<std::string>{script + "|" + (home / "cwd")});
-    const std::string text = ReadFile(script);
-    EXPECT_NE(text.find("pid=4242\n"), std::string::npos);
-    EXPECT_NE(text.find("'" + (home / "QAVEX/brisken") + "' </dev/null"), std::string::npos);
+    // The script that waits for this process (pid 4242) and starts the installed copy.
+    EXPECT_EQ(ReadFile(script), platform::ScriptFileBytes(UpdateScriptText(
+                                    4242, downloadPath, JoinPath(options.paths.installDir, "brisken"), script)));
 }
 
 TEST_F(CheckUpdateTest, FailedDownloadSaysSoAndGoesOn) {
     Answer(R"({"status":"ok","version":"2.0.0.7","url":"http://127.0.0.1:1/new"})");
     EXPECT_EQ(CheckUpdate(host, options), 1);
     const std::vector<std::string> expected = {
-        "show:0", "download:http://127.0.0.1:1/new|" + (home / "QAVEX/UpdateFile.sob") + "|0",
+        "show:0", "download:http://127.0.0.1:1/new|" + Download() + "|0",
         "message:업데이트 실패", "show:1"};
     EXPECT_EQ(host.events, expected);
     EXPECT_TRUE(launched.empty());
-    EXPECT_FALSE(fs::exists(home / "cwd/update_brisken.sh"));
+    EXPECT_FALSE(fs::exists(JoinPath(home / "cwd", ScriptFileName("update_brisken"))));
 }
 
 TEST_F(CheckUpdateTest, EmptyUrlDoesNotStartAndOnlyOneWindowPerProcess) {
     Answer(R"({"status":"ok","version":"2.0.0.7","url":""})");
     EXPECT_EQ(CheckUpdate(host, options), 1);
-    EXPECT_EQ(host.events.at(1), "download:|" + (home / "QAVEX/UpdateFile.sob") + "|-1");
+    EXPECT_EQ(host.events.at(1), "download:|" + Download() + "|-1");
     EXPECT_EQ(host.events.at(2), "message:업데이트 실패");
     host.events.clear();
     Answer(R"({"status":"ok","version":"2.0.0.8","url":"http://127.0.0.1:1/new"})");
@@ -235,107 +204,6 @@ TEST_F(CheckUpdateTest, RelocatingProcessDoesNotUpdateItself) {
     EXPECT_EQ(CheckUpdate(host, options), 1);
     EXPECT_TRUE(server.Requests().empty());
     EXPECT_TRUE(host.events.empty());
-}
-
-TEST_F(CheckUpdateTest, WithAKeyOnlyAGoodSignatureInstalls) {
-    const TestKeyPair key = MakeTestKeyPair();
-    const TestKeyPair other = MakeTestKeyPair();
-    const std::string exe = FakeExecutable(5000);
-    std::string changed = exe;
-    changed[4000] ^= 1;
-    const std::string good = ReleaseSig(key.privatePem, "2.0.0.7", exe);
-    const std::string der = SignDer(key.privatePem, "brisken 2.0.0.7\n" + exe);
-    const auto sig = [](const std::string& value) { return R"(,"sig":")" + value + "\""; };
-    struct Case {
-        const char* name;
-        std::string key;
-        std::string file;
-        std::string sigMember;
-        bool installs;
-    } cases[] = {
-        {"good", key.publicPem, exe, sig(good), true},
-        {"wrong key", key.publicPem, exe, sig(ReleaseSig(other.privatePem, "2.0.0.7", exe)), false},
-        {"one byte of the file changed", key.publicPem, changed, sig(good), false},
-        {"signed for another version", key.publicPem, exe,
-         sig(ReleaseSig(key.privatePem, "2.0.0.6", exe)), false},
-        {"sig missing", key.publicPem, exe, "", false},
-        {"not base64", key.publicPem, exe, sig("*" + good), false},
-        {"raw r||s, not DER", key.publicPem, exe, sig(Base64(std::string(64, '\x5a'))), false},
-        {"DER with a byte after it", key.publicPem, exe, sig(Base64(der + '\0')), false},
-        {"empty file, signed as such", key.publicPem, "",
-         sig(ReleaseSig(key.privatePem, "2.0.0.7", "")), false},
-        {"key that is no key", "-----BEGIN PUBLIC KEY-----\nAAAA\n-----END PUBLIC KEY-----\n", exe,
-         sig(good), false},
-        {"no key: sig not looked at", "", exe, sig("*"), true},
-    };
-    const std::string downloadPath = home / "QAVEX/UpdateFile.sob";
-    for (const auto& c : cases) {
-        ResetUpdateState();
-        host.events.clear();
-        launched.clear();
-        options.updateKey = c.key;
-        Answer(R"({"status":"ok","version":"2.0.0.7","url":"http://127.0.0.1:1/new")" +
-               c.sigMember + "}");
-        host.download = [&c](const std::string&, const std::string& path, int) {
-            WriteFile(path, c.file);
-            return 1;
-        };
-        EXPECT_EQ(CheckUpdate(host, options), 1) << c.name;
-        EXPECT_EQ(launched.size(), c.installs ? 1u : 0u) << c.name;
-        EXPECT_EQ(fs::exists(downloadPath), c.installs) << c.name;
-        const std::string last = c.installs ? "quit" : "message:업데이트 실패";
-        ASSERT_GE(host.events.size(), 2u) << c.name;
-        EXPECT_EQ(host.events[host.events.size() - 2], last) << c.name;
-        EXPECT_EQ(host.events.back(), "show:1") << c.name;
-    }
-}
-
-TEST_F(CheckUpdateTest, VersionRequestAndDownloadOverTls) {
-    TestHttpServer tls({TlsTestFile("server.pem"), TlsTestFile("server-key.pem")});
-    const std::string exe = FakeExecutable(200000);
-    tls.Set("/new", TestHttpServer::Ok(exe));
-    tls.Set(kVersionPath, TestHttpServer::Ok(R"({"status":"ok","version":"2.0.0.7","url":")" +
-                                             tls.Url("/new") + "\"}"));
-    options.host = tls.host();
-    options.caFile = TlsTestFile("test-ca.pem");
-    host.download = [this](const std::string& url, const std::string& path, int) {
-        std::atomic<bool> stop{false};
-        return DownloadFile(url, path, stop, {}, FastLimits(), options.caFile);
-    };
-    EXPECT_EQ(CheckUpdate(host, options), 1);
-    EXPECT_EQ(tls.Requests().size(), 2u);
-    EXPECT_EQ(ReadFile(home / "QAVEX/UpdateFile.sob"), exe);
-    EXPECT_EQ(launched.size(), 1u);
-}
-
-TEST_F(CheckUpdateTest, UntrustedCertificateFailsLikeAnUnreachableServer) {
-    struct Case {
-        const char* name;
-        const char* cert;
-        const char* key;
-        std::string caFile;
-    } cases[] = {
-        {"stranger's certificate", "stranger.pem", "stranger-key.pem", TlsTestFile("test-ca.pem")},
-        {"test CA not in the system store", "server.pem", "server-key.pem", ""},
-    };
-    for (const auto& c : cases) {
-        TestHttpServer tls({TlsTestFile(c.cert), TlsTestFile(c.key)});
-        tls.Set("/new", TestHttpServer::Ok(FakeExecutable(5000)));
-        tls.Set(kVersionPath,
-                TestHttpServer::Ok(R"({"status":"ok","version":"2.0.0.7","url":"u"})"));
-        options.host = tls.host();
-        options.caFile = c.caFile;
-        EXPECT_EQ(CheckUpdate(host, options), 1) << c.name;
-        EXPECT_TRUE(host.events.empty()) << c.name;
-
-        TempDir dir;
-        std::atomic<bool> stop{false};
-        EXPECT_EQ(DownloadFile(tls.Url("/new"), dir / "x", stop, {}, FastLimits(), c.caFile), 0)
-            << c.name;
-        EXPECT_FALSE(fs::exists(dir / "x")) << c.name;
-        EXPECT_TRUE(tls.Requests().empty())
-            << c.name << ": nothing was asked over the untrusted link";
-    }
 }
 
 }  // namespace

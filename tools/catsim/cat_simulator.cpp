@@ -59,19 +59,10 @@ CatSimulator::CatSimulator() : m_device(std::make_unique<platform::SerialDevice>
 
 CatSimulator::~CatSimulator() = default;
 
-std::unique_ptr<CatSimulator> CatSimulator::CreatePty(std::string* error) {
-    std::unique_ptr<CatSimulator> sim(new CatSimulator);
-    if (!sim->m_device->OpenPseudoTerminal(sim->m_path)) {
-        if (error) *error = sim->m_device->LastError().text;
-        return nullptr;
-    }
-    return sim;
-}
-
 std::unique_ptr<CatSimulator> CatSimulator::OpenDevice(const std::string& path, int baud,
                                                        std::string* error) {
     std::unique_ptr<CatSimulator> sim(new CatSimulator);
-    if (!sim->m_device->Open(path)) {
+    if (!sim->m_device->Open(platform::SerialDevicePath(path))) {
         if (error) *error = sim->m_device->LastError().text;
         return nullptr;
     }

@@ -50,10 +50,11 @@ public:
     CatSimulator(const CatSimulator&) = delete;
     CatSimulator& operator=(const CatSimulator&) = delete;
 
-    // Makes a pseudo-terminal pair and plays the terminal on its master side.
-    // Null on failure, with the reason in *error when given.
+    // Makes a pseudo-terminal pair and plays the terminal on its master side
+    // (Linux only). Null on failure, with the reason in *error when given.
     static std::unique_ptr<CatSimulator> CreatePty(std::string* error = nullptr);
-    // Opens a real serial device at the given rate (8N1, raw).
+    // Opens a real serial device ("COM12", "/dev/ttyUSB0") at the given rate
+    // (8N1, raw).
     static std::unique_ptr<CatSimulator> OpenDevice(const std::string& path, int baud,
                                                     std::string* error = nullptr);
 

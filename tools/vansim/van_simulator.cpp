@@ -1,26 +1,15 @@
 #include "tools/vansim/van_simulator.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
 #include <chrono>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
-bool SendAllBlocking(int fd, const std::string& bytes) {
-    size_t off = 0;
-    while (off < bytes.size()) {
-        ssize_t n = send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        off += static_cast<size_t>(n);
-    }
-    return true;
+constexpr int kSendTimeoutMs = 10000;
+
+bool SendAllBlocking(platform::TcpSocket& socket, const std::string& bytes) {
+    const int n = static_cast<int>(bytes.size());
+    return socket.SendAll(reinterpret_cast<const uint8_t*>(bytes.data()), n, kSendTimeoutMs,
+                          nullptr) == n;
 }
 
 }  // namespace
@@ -36,24 +25,11 @@ VanSimulator::VanSimulator(Options options) : m_options(std::move(options)) {}
 VanSimulator::~VanSimulator() { Stop(); }
 
 bool VanSimulator::Start() {
-    m_listenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (m_listenFd < 0) return false;
-    int one = 1;
-    setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sa.sin_port = htons(m_options.port);
-    if (bind(m_listenFd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
-        listen(m_listenFd, 4) != 0) {
-        close(m_listenFd);
-        m_listenFd = -1;
+    if (!m_listen.Bind(m_options.port) || !m_listen.Listen(4)) {
+        m_listen.Close();
         return false;
     }
-    socklen_t len = sizeof sa;
-    getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&sa), &len);
-    m_port = ntohs(sa.sin_port);
-    m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    m_port = m_listen.Port();
     m_thread = std::thread(&VanSimulator::Run, this);
     return true;
 }
@@ -64,47 +40,43 @@ void VanSimulator::Stop() {
             std::lock_guard lock(m_mutex);
             m_stopping = true;
         }
-        const uint64_t one = 1;
-        ssize_t r = write(m_wakeFd, &one, sizeof one);
-        (void)r;
+        m_wake.Signal();
         m_thread.join();
     }
     std::lock_guard lock(m_mutex);
-    if (m_clientFd >= 0) {
-        close(m_clientFd);
-        m_clientFd = -1;
+    if (m_client) {
+        m_client->Shutdown();
+        m_client.reset();
     }
-    if (m_listenFd >= 0) close(m_listenFd);
-    if (m_wakeFd >= 0) close(m_wakeFd);
-    m_listenFd = m_wakeFd = -1;
+    m_listen.Close();
 }
 
-void VanSimulator::OnAccepted(int fd) {
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+void VanSimulator::OnAccepted(std::unique_ptr<platform::TcpSocket> accepted) {
+    accepted->SetNoDelay();
+    std::shared_ptr<platform::TcpSocket> client(std::move(accepted));
     std::string greeting;
     {
         std::lock_guard lock(m_mutex);
-        if (m_clientFd >= 0) {  // one terminal session at a time: the old one ends
-            close(m_clientFd);
+        if (m_client) {  // one terminal session at a time: the old one ends
+            m_client->Shutdown();
             ++m_closed;
         }
-        m_clientFd = fd;
+        m_client = client;
         m_replyIndex = 0;
         ++m_accepted;
         if (m_options.mode != Mode::Silent) greeting = m_options.greeting;
     }
     m_changed.notify_all();
-    if (!greeting.empty()) SendAllBlocking(fd, greeting);
+    if (!greeting.empty()) SendAllBlocking(*client, greeting);
     if (m_options.mode == Mode::CloseAfterGreeting) DropClient();
 }
 
 void VanSimulator::DropClient() {
     {
         std::lock_guard lock(m_mutex);
-        if (m_clientFd < 0) return;
-        close(m_clientFd);
-        m_clientFd = -1;
+        if (!m_client) return;
+        m_client->Shutdown();
+        m_client.reset();
         ++m_closed;
     }
     m_changed.notify_all();
@@ -112,11 +84,11 @@ void VanSimulator::DropClient() {
 
 void VanSimulator::OnData(const char* data, size_t n) {
     std::string answer;
-    int fd;
+    std::shared_ptr<platform::TcpSocket> client;
     {
         std::lock_guard lock(m_mutex);
         m_received.append(data, n);
-        fd = m_clientFd;
+        client = m_client;
         if (m_options.mode == Mode::Echo) {
             answer.assign(data, n);
         } else if (m_options.mode == Mode::Scripted && m_replyIndex < m_options.replies.size()) {
@@ -124,36 +96,38 @@ void VanSimulator::OnData(const char* data, size_t n) {
         }
     }
     m_changed.notify_all();
-    if (!answer.empty() && fd >= 0) SendAllBlocking(fd, answer);
+    if (!answer.empty() && client) SendAllBlocking(*client, answer);
 }
 
 void VanSimulator::Run() {
-    char buf[65536];
+    std::vector<uint8_t> buf(65536);
     for (;;) {
-        int client;
+        std::shared_ptr<platform::TcpSocket> client;
         {
             std::lock_guard lock(m_mutex);
             if (m_stopping) return;
-            client = m_clientFd;
+            client = m_client;
         }
-        pollfd p[3] = {{m_wakeFd, POLLIN, 0}, {m_listenFd, POLLIN, 0}, {client, POLLIN, 0}};
-        const int r = poll(p, client >= 0 ? 3 : 2, 1000);
-        if (r < 0 && errno != EINTR) return;
-        if (r <= 0) continue;
-        if (p[0].revents) return;
-        if (p[1].revents & POLLIN) {
-            const int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd >= 0) OnAccepted(fd);
+        std::vector<platform::NativeHandle> handles = {m_wake.Handle(), m_listen.Handle()};
+        if (client) handles.push_back(client->Handle());
+        const int r = platform::WaitAnyReadable(handles, 1000);
+        if (r == -2) return;
+        if (r < 0) continue;
+        if (r == 0) return;
+        if (r == 1) {
+            auto accepted = std::make_unique<platform::TcpSocket>();
+            if (m_listen.Accept(*accepted)) OnAccepted(std::move(accepted));
             continue;
         }
-        if (client >= 0 && p[2].revents) {
-            const ssize_t n = recv(client, buf, sizeof buf, 0);
-            if (n > 0) {
-                OnData(buf, static_cast<size_t>(n));
-            } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
-                DropClient();
-            }
+        const int n = client->Receive(buf.data(), static_cast<int>(buf.size()));
+        if (n > 0) {
+            OnData(reinterpret_cast<const char*>(buf.data()), static_cast<size_t>(n));
+        } else if (n == 0 || n == -1) {
+            // Only the connection that ended is dropped, not a newer one.
+            std::lock_guard lock(m_mutex);
+            if (m_client != client) continue;
         }
+        if (n == 0 || n == -1) DropClient();
     }
 }
 
@@ -191,12 +165,12 @@ bool VanSimulator::WaitClosed(int n, int timeoutMs) const {
 }
 
 bool VanSimulator::Send(const std::string& bytes) {
-    int fd;
+    std::shared_ptr<platform::TcpSocket> client;
     {
         std::lock_guard lock(m_mutex);
-        fd = m_clientFd;
+        client = m_client;
     }
-    return fd >= 0 && SendAllBlocking(fd, bytes);
+    return client && SendAllBlocking(*client, bytes);
 }
 
 void VanSimulator::CloseClient() { DropClient(); }
@@ -204,18 +178,10 @@ void VanSimulator::CloseClient() { DropClient(); }
 uint16_t VanSimulator::RefusingPort() {
     // Bind a port and never listen on it: connects are refused while the
     // socket lives, and this process keeps it for good so nobody else takes it.
-    static int fd = -1;
-    static uint16_t port = 0;
-    if (fd < 0) {
-        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        sa.sin_port = 0;
-        bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-        socklen_t len = sizeof sa;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-        port = ntohs(sa.sin_port);
-    }
-    return port;
+    static platform::TcpListener* bound = [] {
+        auto* l = new platform::TcpListener;
+        l->Bind(0);
+        return l;
+    }();
+    return bound->Port();
 }

@@ -1,10 +1,13 @@
 #pragma once
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/tcp_socket.h"
 
 // A VAN server on 127.0.0.1 for tests, the demo and the benchmark. It accepts
 // one connection at a time and answers by its mode; everything it receives is
@@ -54,19 +57,21 @@ public:
 
 private:
     void Run();
-    void OnAccepted(int fd);
+    void OnAccepted(std::unique_ptr<platform::TcpSocket> client);
     void OnData(const char* data, size_t n);
     void DropClient();
 
     Options m_options;
     uint16_t m_port = 0;
-    int m_listenFd = -1;
-    int m_wakeFd = -1;
+    platform::TcpListener m_listen;
+    platform::WakeEvent m_wake;
     std::thread m_thread;
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
-    int m_clientFd = -1;
+    // The current connection; senders hold their own reference, so a close
+    // never pulls the socket from under a send.
+    std::shared_ptr<platform::TcpSocket> m_client;
     size_t m_replyIndex = 0;
     std::string m_received;
     int m_accepted = 0;

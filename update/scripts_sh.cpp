@@ -1,5 +1,7 @@
 #include "update/scripts.h"
 
+// The self-management scripts for POSIX sh.
+
 #include <initializer_list>
 
 namespace {
@@ -38,33 +40,6 @@ std::string StartDetached(const std::string& exe) {
     return ShQuote(exe) + " </dev/null >/dev/null 2>&1 &\n";
 }
 
-// A desktop entry string value: backslash and control characters escaped.
-std::string EntryValue(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
-            case '\r': out += "\\r"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
-// One Exec= argument: double-quoted with ", `, $ and \ escaped, % doubled.
-std::string ExecArgument(const std::string& text) {
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
-        if (c == '%') quoted += '%';
-        quoted += c;
-    }
-    quoted += '"';
-    return EntryValue(quoted);
-}
-
 }  // namespace
 
 std::string ShQuote(const std::string& text) {
@@ -79,11 +54,7 @@ std::string ShQuote(const std::string& text) {
     return out;
 }
 
-std::string JoinPath(const std::string& dir, const std::string& name) {
-    if (dir.empty()) return name;
-    if (dir.back() == '/') return dir + name;
-    return dir + "/" + name;
-}
+std::string ScriptFileName(const std::string& base) { return base + ".sh"; }
 
 std::string UpdateScriptText(int pid, const std::string& downloadPath,
                              const std::string& installedExe, const std::string& self) {
@@ -112,7 +83,8 @@ std::string KillfileScriptText(int pid, const std::string& oldDir, const std::st
            "rm -f --" + Words({self}) + "\n";
 }
 
-std::string RunexternScriptText(int pid, const std::string& installedExe, const std::string& self) {
+std::string RunexternScriptText(int pid, const std::string& installedExe, const std::string&,
+                                const std::string& self) {
     return Header("starts the installed copy once the old one has ended") +
            WaitForProgram(pid, self) +
            "if [ -x " + ShQuote(installedExe) + " ]; then\n"
@@ -130,16 +102,4 @@ std::string KillfileallScriptText(int pid, const std::string& exeDir, const std:
                   JoinPath(installDir, exeName), JoinPath(installDir, iniName)}) +
            "\n" + "rm -rf --" + Words({JoinPath(exeDir, "CATLOG"), JoinPath(installDir, "CATLOG")}) +
            "\n" + "rm -f --" + Words({self}) + "\n";
-}
-
-std::string DesktopEntryText(const std::string& name, const std::string& target,
-                             const std::string& workDir) {
-    return "[Desktop Entry]\n"
-           "Type=Application\n"
-           "Version=1.0\n"
-           "Name=" + EntryValue(name) + "\n"
-           "Exec=" + ExecArgument(target) + "\n"
-           "Path=" + EntryValue(workDir) + "\n"
-           "Icon=network-transmit-receive\n"
-           "Terminal=false\n";
 }

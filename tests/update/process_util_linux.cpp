@@ -1,6 +1,7 @@
 #include "tests/update/process_util.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,4 +61,9 @@ bool WaitUntil(const std::function<bool()>& cond, std::chrono::milliseconds limi
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return true;
+}
+
+bool IsRunnableFile(const std::string& path) {
+    struct stat st{};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IXUSR) != 0;
 }

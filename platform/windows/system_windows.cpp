@@ -1,0 +1,97 @@
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/system.h"
+#include "platform/windows/handle.h"
+#include "platform/windows/text.h"
+
+namespace platform {
+
+using win::Utf8;
+using win::Wide;
+
+std::string ExecutablePath() {
+    // Paths longer than MAX_PATH need a larger buffer: grow until it fits.
+    std::vector<wchar_t> buf(MAX_PATH);
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+        if (n == 0) return {};
+        if (n < buf.size()) return Utf8(buf.data(), n);
+        if (buf.size() >= 32768) return {};
+        buf.resize(buf.size() * 2);
+    }
+}
+
+std::string GetEnv(const char* name) {
+    const std::wstring wname = Wide(name);
+    const DWORD n = GetEnvironmentVariableW(wname.c_str(), nullptr, 0);
+    if (n == 0) return {};
+    std::wstring value(n, L'\0');
+    const DWORD got = GetEnvironmentVariableW(wname.c_str(), value.data(), n);
+    if (got == 0 || got >= n) return {};
+    value.resize(got);
+    return Utf8(value);
+}
+
+bool PathExists(const std::string& path) {
+    return !path.empty() && GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsDirectory(const std::string& path) {
+    if (path.empty()) return false;
+    const DWORD a = GetFileAttributesW(Wide(path).c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool MakeDirectory(const std::string& path) {
+    if (CreateDirectoryW(Wide(path).c_str(), nullptr)) return true;
+    return GetLastError() == ERROR_ALREADY_EXISTS && IsDirectory(path);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    // The volume and the file index name a file whatever path or letter case
+    // reaches it.
+    const auto identify = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+        win::Handle h(CreateFileW(Wide(path).c_str(), 0,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        return h.valid() && GetFileInformationByHandle(h.get(), &info) != 0;
+    };
+    BY_HANDLE_FILE_INFORMATION ia{};
+    BY_HANDLE_FILE_INFORMATION ib{};
+    if (a.empty() || b.empty() || !identify(a, ia) || !identify(b, ib)) return false;
+    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+           ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+std::string LastErrorText() { return win::ErrorText(GetLastError()); }
+
+char PathSeparator() { return '\\'; }
+
+bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+
+std::string JoinPath(const std::string& dir, const std::string& name) {
+    if (dir.empty()) return name;
+    if (IsPathSeparator(dir.back())) return dir + name;
+    return dir + "\\" + name;
+}
+
+std::string ExecutableBaseName(const std::string& exeName) {
+    // ExeBase is the name without its last four characters; a name that
+    // has no dot there has no extension to drop and stays whole.
+    if (exeName.size() > 4 && exeName[exeName.size() - 4] == '.') {
+        return exeName.substr(0, exeName.size() - 4);
+    }
+    return exeName;
+}
+
+std::filesystem::path FsPath(const std::string& utf8) { return std::filesystem::path(Wide(utf8)); }
+
+std::string PathText(const std::filesystem::path& path) { return Utf8(path.wstring()); }
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+    return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
+}
+
+}  // namespace platform

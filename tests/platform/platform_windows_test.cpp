@@ -1,0 +1,109 @@
+// The Windows backend's own facts: texts, paths, the process list, the
+// version resource, executables and shortcuts.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "config/paths.h"
+#include "platform/desktop.h"
+#include "platform/launcher.h"
+#include "platform/process_list.h"
+#include "platform/system.h"
+#include "platform/windows/text.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(WindowsText, Utf8AndUtf16RoundTrip) {
+    for (const std::string text : {"", "COM3", "설정 폴더", "a\xC3\xA9z"}) {
+        EXPECT_EQ(platform::win::Utf8(platform::win::Wide(text)), text);
+    }
+    EXPECT_EQ(platform::win::Wide("한"), std::wstring(L"\xD55C"));
+}
+
+TEST(WindowsPaths, ValuesFromTheExecutableAndHomeDrive) {
+    const PathValues p = DerivePathValues("C:\\Apps\\X.exe", "C:", "");
+    EXPECT_EQ(p.exeName, "X.exe");
+    EXPECT_EQ(p.exeBase, "X");
+    EXPECT_EQ(p.iniName, "X.ini");
+    EXPECT_EQ(p.iniPath, "C:\\Apps\\X.ini");
+    EXPECT_EQ(p.installDir, "C:\\QAVEX");
+    EXPECT_EQ(DerivePathValues("C:\\Apps\\Brisken.EXE", "D:", "").exeBase, "Brisken");
+    EXPECT_EQ(DerivePathValues("C:\\Apps\\abc", "C:", "").exeBase, "abc");
+    EXPECT_EQ(platform::JoinPath("C:\\QAVEX", "x"), "C:\\QAVEX\\x");
+    EXPECT_EQ(platform::JoinPath("C:\\QAVEX\\", "x"), "C:\\QAVEX\\x");
+}
+
+TEST(WindowsFiles, KoreanNamesAndTheSameFileBySpelling) {
+    TempDir dir;
+    const std::string folder = dir / "카드 단말기";
+    ASSERT_TRUE(platform::MakeDirectory(folder));
+    EXPECT_TRUE(platform::IsDirectory(folder));
+    const std::string file = folder + "\\로그.txt";
+    std::FILE* f = platform::OpenFile(file, "wb");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    EXPECT_TRUE(platform::PathExists(file));
+    std::string upper = file;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_TRUE(platform::SameFile(file, upper)) << "letter case names the same file";
+    EXPECT_FALSE(platform::SameFile(file, folder));
+}
+
+TEST(WindowsProcesses, CountsCopiesByTheStartOfTheirName) {
+    const std::string exe = platform::ExecutablePath();
+    const std::string name = exe.substr(exe.find_last_of("\\/") + 1);
+    std::string upper = name;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    struct Case {
+        std::string name;
+        int atLeast;
+        int atMost;
+    } cases[] = {
+        {name, 1, 1},
+        {name.substr(0, name.size() - 4), 1, 1000},  // the start of a name counts
+        {upper, 0, 0},                               // letter case counts
+        {"x" + name, 0, 0},
+        {"", 0, 0},
+    };
+    for (const auto& c : cases) {
+        const int n = platform::CountRunningCopies(c.name);
+        EXPECT_GE(n, c.atLeast) << c.name;
+        EXPECT_LE(n, c.atMost) << c.name;
+    }
+}
+
+TEST(WindowsVersion, OwnFileVersionComesFromTheResource) {
+    EXPECT_EQ(platform::OwnFileVersion(), "2.0.0.6");
+}
+
+TEST(WindowsExecutables, OnlyPeFilesForThisMachinePass) {
+    EXPECT_TRUE(platform::IsNativeExecutable(platform::ExecutablePath()));
+    TempDir dir;
+    WriteFile(dir / "elf", std::string("\x7f"
+                                       "ELF\x02\x01\x01",
+                                       7) +
+                               std::string(300, 'E'));
+    WriteFile(dir / "mz", "MZ" + std::string(300, '\0'));
+    EXPECT_FALSE(platform::IsNativeExecutable(dir / "elf"));
+    EXPECT_FALSE(platform::IsNativeExecutable(dir / "mz"));
+    EXPECT_FALSE(platform::IsNativeExecutable(dir / "missing"));
+}
+
+TEST(WindowsShortcut, ShellLinkIsSaved) {
+    TempDir dir;
+    const std::string link = dir / platform::ShortcutFileName("Brisken");
+    EXPECT_EQ(link.substr(link.size() - 4), ".lnk");
+    ASSERT_EQ(platform::CreateShortcut("C:\\QAVEX\\Brisken.exe", "C:\\QAVEX", link),
+              platform::ShortcutResult::Saved);
+    const std::string bytes = ReadFile(link);
+    ASSERT_GE(bytes.size(), 4u);
+    EXPECT_EQ(bytes.substr(0, 4), std::string("\x4C\0\0\0", 4)) << "a shell link header";
+    EXPECT_EQ(
+        platform::CreateShortcut("C:\\QAVEX\\Brisken.exe", "C:\\QAVEX", dir / "no\\such\\x.lnk"),
+        platform::ShortcutResult::SaveFailed);
+}
+
+}  // namespace

@@ -1,0 +1,82 @@
+#include <windows.h>
+
+#include <thread>
+
+#include "platform/system.h"
+#include "tests/update/process_util.h"
+
+namespace {
+
+std::wstring W(const std::string& s) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n);
+    return out;
+}
+
+}  // namespace
+
+int StartProcess(const std::string& program, const std::vector<std::string>& args,
+                 const std::string& dir, const std::vector<std::string>&) {
+    std::wstring line = L"\"" + W(program) + L"\"";
+    for (const auto& a : args) line += L" \"" + W(a) + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    const std::wstring wdir = W(dir);
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, wdir.c_str(),
+                        &si, &pi))
+        return -1;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return static_cast<int>(pi.dwProcessId);
+}
+
+int WaitChild(int pid, std::chrono::milliseconds limit) {
+    HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE,
+                           FALSE, static_cast<DWORD>(pid));
+    if (h == nullptr) return -1;
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(h, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0) {
+        TerminateProcess(h, 1);
+        WaitForSingleObject(h, 5000);
+    } else {
+        GetExitCodeProcess(h, &code);
+    }
+    CloseHandle(h);
+    return static_cast<int>(code);
+}
+
+bool ProcessAlive(int pid) {
+    if (pid <= 0) return false;
+    HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+    if (h == nullptr) return false;
+    const bool alive = WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
+    CloseHandle(h);
+    return alive;
+}
+
+void EndProcess(int pid) {
+    if (pid <= 0) return;
+    HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+    if (h == nullptr) return;
+    if (WaitForSingleObject(h, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(h, 1);
+        WaitForSingleObject(h, 5000);
+    }
+    CloseHandle(h);
+}
+
+bool WaitUntil(const std::function<bool()>& cond, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+bool IsRunnableFile(const std::string& path) {
+    const DWORD a = GetFileAttributesW(W(path).c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
