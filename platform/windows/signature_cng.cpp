@@ -2,9 +2,10 @@
 // verifies. CNG takes the signature as raw r||s, so the DER form is read here,
 // as strictly as the Linux side reads it (minimal lengths and integers, nothing
 // trailing), so a signature passes on both or on neither.
+#include <windows.h>
+// After windows.h, which they build on.
 #include <bcrypt.h>
 #include <wincrypt.h>
-#include <windows.h>
 
 #include <cstring>
 #include <vector>
@@ -42,20 +43,20 @@ struct LocalDeleter {
 
 bool Ok(NTSTATUS status) { return status >= 0; }
 
-// The DER of the PEM "PUBLIC KEY" block; empty when there is none.
+// The DER of the PEM "PUBLIC KEY" block, wherever it stands among other
+// blocks (as OpenSSL finds it); empty when there is none.
 std::vector<BYTE> PemToDer(const std::string& pem) {
-    if (pem.find("-----BEGIN PUBLIC KEY-----") == std::string::npos) return {};
-    DWORD size = 0;
-    if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()),
-                              CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr) ||
-        size == 0)
-        return {};
-    std::vector<BYTE> der(size);
-    if (!CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()),
-                              CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr, nullptr))
-        return {};
-    der.resize(size);
-    return der;
+    constexpr std::string_view kBegin = "-----BEGIN PUBLIC KEY-----";
+    constexpr std::string_view kEnd = "-----END PUBLIC KEY-----";
+    const size_t begin = pem.find(kBegin);
+    if (begin == std::string::npos) return {};
+    const size_t body = begin + kBegin.size();
+    const size_t end = pem.find(kEnd, body);
+    if (end == std::string::npos) return {};
+    const std::optional<std::string> der =
+        DecodeBase64(std::string_view(pem).substr(body, end - body));
+    if (!der) return {};
+    return std::vector<BYTE>(der->begin(), der->end());
 }
 
 // X || Y of a P-256 public key given as SubjectPublicKeyInfo; empty for any
