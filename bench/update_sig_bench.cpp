@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     const std::string path = dir / "UpdateFile.sob";
     WriteFile(path, file);
     const TestKeyPair key = MakeTestKeyPair();
-    const std::string sig = ReleaseSig(key.privatePem, "2.0.0.7", file);
+    const std::string sig = ReleaseSig(key.privateKey, "2.0.0.7", file);
     if (!ReleaseSignatureValid(path, "2.0.0.7", sig, key.publicPem)) {
         std::fprintf(stderr, "update_sig_bench: the signature does not verify\n");
         return 1;
@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
               }
           }));
     allGood = read == size && allGood;
-    const std::string der = SignDer(key.privatePem, "");
+    const std::string der = SignDer(key.privateKey, "");
     Print("key import + one verify, no data", TimeRuns(runs, [&] {
               platform::SignatureVerifier v(key.publicPem);
               allGood = v.Verify(der) && allGood;

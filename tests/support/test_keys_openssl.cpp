@@ -1,10 +1,10 @@
-#include "tests/support/test_keys.h"
-
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
 #include <memory>
 #include <stdexcept>
+
+#include "tests/support/test_keys.h"
 
 namespace {
 
@@ -31,8 +31,8 @@ TestKeyPair MakeTestKeyPair() {
     return {BioText(priv.get()), BioText(pub.get())};
 }
 
-std::string SignDer(const std::string& privatePem, const std::string& bytes) {
-    Bio bio(BIO_new_mem_buf(privatePem.data(), static_cast<int>(privatePem.size())), &BIO_free);
+std::string SignDer(const std::string& privateKey, const std::string& bytes) {
+    Bio bio(BIO_new_mem_buf(privateKey.data(), static_cast<int>(privateKey.size())), &BIO_free);
     Pkey key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr), &EVP_PKEY_free);
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
     size_t len = 0;
@@ -56,9 +56,4 @@ std::string Base64(const std::string& bytes) {
                                   static_cast<int>(bytes.size()));
     out.resize(static_cast<size_t>(n));
     return out;
-}
-
-std::string ReleaseSig(const std::string& privatePem, const std::string& version,
-                       const std::string& file) {
-    return Base64(SignDer(privatePem, "brisken " + version + "\n" + file));
 }
