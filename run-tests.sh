@@ -30,10 +30,11 @@ if [ "$mode" = windows ]; then
     # Wine's own services start with the first program and live as long as
     # the server; started here, they hold none of CTest's output pipes.
     wine cmd /c exit </dev/null >/dev/null 2>&1
-    # COM11 and COM12 for the serial tests: two ends of a socat pair, ended
-    # by its pid at the end.
-    trap 'sh tests/support/windows/com_pair.sh stop "$dir"; wineserver -k 2>/dev/null || true' EXIT INT TERM
+    # COM11 and COM12 for the serial tests: two ends of a socat pair; and
+    # the TLS fronts of the HTTPS tests. Both ended by their pids at the end.
+    trap 'sh tests/support/windows/com_pair.sh stop "$dir"; sh tests/support/windows/tls_front.sh stop "$dir"; wineserver -k 2>/dev/null || true' EXIT INT TERM
     sh tests/support/windows/com_pair.sh start "$dir"
+    sh tests/support/windows/tls_front.sh start "$dir"
     ctest --test-dir "$dir" --output-on-failure -LE slow -j 2
     exit 0
 fi

@@ -12,12 +12,13 @@ struct HttpRequest {
     std::string url;
     std::string userAgent;
     int connectTimeoutMs = 5000;
-    int totalTimeoutMs = 0;                   // 0: no limit on the whole request
-    int lowSpeedBytesPerSec = 0;              // with lowSpeedSeconds: abandon a transfer slower
-    int lowSpeedSeconds = 0;                  //   than this for that long (0: never)
-    bool useSystemProxy = true;               // false: always connect directly
+    int totalTimeoutMs = 0;       // 0: no limit on the whole request
+    int lowSpeedBytesPerSec = 0;  // with lowSpeedSeconds: abandon a transfer slower
+    int lowSpeedSeconds = 0;      //   than this for that long (0: never)
+    bool useSystemProxy = true;   // false: always connect directly
     // HTTPS trusts the system's certificate store; a PEM file named here is
-    // trusted instead (tests only - the program never sets it). A server the
+    // trusted instead (tests only - the program never sets it; Linux only:
+    // WinINet takes none, and a request that names one fails). A server the
     // trust does not cover fails like an unreachable one.
     std::string caFile;
     const std::atomic<bool>* stop = nullptr;  // polled; true aborts the transfer

@@ -28,6 +28,7 @@ TestHttpServer::TestHttpServer() : TestHttpServer(Tls{}) {}
 TestHttpServer::TestHttpServer(const Tls& tls) {
     if (!tls.certFile.empty()) m_tls = MakeTestTlsContext(tls.certFile, tls.keyFile);
     ListenLoopback(m_listen, &m_port);
+    if (m_tls) m_port = TestTlsClientPort(*m_tls, m_port);
     m_thread = std::thread([this] { Run(); });
 }
 
@@ -109,6 +110,10 @@ void TestHttpServer::Serve(platform::TcpSocket& client, TestHttpLink& link) {
     // before the close (an answer without a length then ends cleanly, not as a cut).
     link.End();
     client.Shutdown();
+}
+
+std::unique_ptr<TestHttpLink> PlainTestLink(platform::TcpSocket& client) {
+    return std::make_unique<PlainLink>(client);
 }
 
 int UnusedLoopbackPort() {

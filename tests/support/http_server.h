@@ -26,12 +26,41 @@ public:
     virtual void End() {}
 };
 
-// The TLS side of the test server (a server certificate and key for 127.0.0.1).
+// The link of a plain accepted socket.
+std::unique_ptr<TestHttpLink> PlainTestLink(platform::TcpSocket& client);
+
+// The TLS side of the test server (a server certificate and key for
+// 127.0.0.1). Linux speaks TLS on the accepted socket itself with libssl.
+// The Windows test build has no TLS library of its own: a TLS front on the
+// build machine (tests/support/windows/tls_front.sh, one per certificate,
+// started by run-tests.sh) speaks it and hands each connection on as plain
+// TCP, so one server per certificate at a time.
 class TestTlsContext;
 std::shared_ptr<TestTlsContext> MakeTestTlsContext(const std::string& certFile,
                                                    const std::string& keyFile);
+// The port clients reach the server on, given the port it listens on.
+int TestTlsClientPort(TestTlsContext& context, int listenPort);
 // The handshake on an accepted socket (bounded: 10 s); null when it failed.
 std::unique_ptr<TestHttpLink> AcceptTestTls(TestTlsContext& context, platform::TcpSocket& client);
+
+// Trust in the test CA (tests/data/tls/test-ca.pem) for HTTPS requests, for
+// the object's life. Linux hands the CA's file to each request (caFile());
+// WinINet takes no file, so on Windows the CA goes into the machine's ROOT
+// store of the test's own Wine prefix and out again, and caFile() is empty.
+// Windows' chain engine may keep the trust it found at a process's first
+// check (Wine's does), so a test that wants the CA untrusted checks that
+// before it trusts it. Throws when the trust cannot be set up.
+class TestCaTrust {
+public:
+    TestCaTrust();
+    ~TestCaTrust();
+    TestCaTrust(const TestCaTrust&) = delete;
+    TestCaTrust& operator=(const TestCaTrust&) = delete;
+    const std::string& caFile() const { return m_caFile; }
+
+private:
+    std::string m_caFile;
+};
 
 // A small HTTP server on 127.0.0.1 for the tests: each path (with its query)
 // gets exactly the bytes set for it, so answers can lie about their length,
@@ -54,8 +83,8 @@ public:
     TestHttpServer(const TestHttpServer&) = delete;
     TestHttpServer& operator=(const TestHttpServer&) = delete;
 
-    int port() const { return m_port; }
-    std::string host() const;  // "127.0.0.1:<port>", "https://127.0.0.1:<port>"
+    int port() const { return m_port; }  // the port clients connect to
+    std::string host() const;            // "127.0.0.1:<port>", "https://127.0.0.1:<port>"
     std::string Url(const std::string& path) const;
 
     // What a path answers; unknown paths answer 404.

@@ -52,6 +52,8 @@ std::shared_ptr<TestTlsContext> MakeTestTlsContext(const std::string& certFile,
     return context;
 }
 
+int TestTlsClientPort(TestTlsContext&, int listenPort) { return listenPort; }
+
 std::unique_ptr<TestHttpLink> AcceptTestTls(TestTlsContext& context, platform::TcpSocket& client) {
     const int fd = static_cast<int>(client.Handle());
     // The handshake and the exchange block; a client that stalls is given up
@@ -67,3 +69,7 @@ std::unique_ptr<TestHttpLink> AcceptTestTls(TestTlsContext& context, platform::T
     if (SSL_set_fd(ssl, fd) != 1 || SSL_accept(ssl) != 1) return nullptr;
     return link;
 }
+
+TestCaTrust::TestCaTrust() : m_caFile(TlsTestFile("test-ca.pem")) {}
+
+TestCaTrust::~TestCaTrust() = default;

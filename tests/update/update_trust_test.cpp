@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <optional>
 
 #include "tests/support/test_keys.h"
 #include "tests/update/check_update_fixture.h"
@@ -19,8 +20,8 @@ TEST_F(CheckUpdateTest, WithAKeyOnlyAGoodSignatureInstalls) {
     const std::string exe = FakeExecutable(5000);
     std::string changed = exe;
     changed[4000] ^= 1;
-    const std::string good = ReleaseSig(key.privatePem, "2.0.0.7", exe);
-    const std::string der = SignDer(key.privatePem, "brisken 2.0.0.7\n" + exe);
+    const std::string good = ReleaseSig(key.privateKey, "2.0.0.7", exe);
+    const std::string der = SignDer(key.privateKey, "brisken 2.0.0.7\n" + exe);
     const auto sig = [](const std::string& value) { return R"(,"sig":")" + value + "\""; };
     struct Case {
         const char* name;
@@ -30,16 +31,16 @@ TEST_F(CheckUpdateTest, WithAKeyOnlyAGoodSignatureInstalls) {
         bool installs;
     } cases[] = {
         {"good", key.publicPem, exe, sig(good), true},
-        {"wrong key", key.publicPem, exe, sig(ReleaseSig(other.privatePem, "2.0.0.7", exe)), false},
+        {"wrong key", key.publicPem, exe, sig(ReleaseSig(other.privateKey, "2.0.0.7", exe)), false},
         {"one byte of the file changed", key.publicPem, changed, sig(good), false},
         {"signed for another version", key.publicPem, exe,
-         sig(ReleaseSig(key.privatePem, "2.0.0.6", exe)), false},
+         sig(ReleaseSig(key.privateKey, "2.0.0.6", exe)), false},
         {"sig missing", key.publicPem, exe, "", false},
         {"not base64", key.publicPem, exe, sig("*" + good), false},
         {"raw r||s, not DER", key.publicPem, exe, sig(Base64(std::string(64, '\x5a'))), false},
         {"DER with a byte after it", key.publicPem, exe, sig(Base64(der + '\0')), false},
         {"empty file, signed as such", key.publicPem, "",
-         sig(ReleaseSig(key.privatePem, "2.0.0.7", "")), false},
+         sig(ReleaseSig(key.privateKey, "2.0.0.7", "")), false},
         {"key that is no key", "-----BEGIN PUBLIC KEY-----\nAAAA\n-----END PUBLIC KEY-----\n", exe,
          sig(good), false},
         {"no key: sig not looked at", "", exe, sig("*"), true},
@@ -72,8 +73,9 @@ TEST_F(CheckUpdateTest, VersionRequestAndDownloadOverTls) {
     tls.Set("/new", TestHttpServer::Ok(exe));
     tls.Set(kVersionPath, TestHttpServer::Ok(R"({"status":"ok","version":"2.0.0.7","url":")" +
                                              tls.Url("/new") + "\"}"));
+    const TestCaTrust trust;
     options.host = tls.host();
-    options.caFile = TlsTestFile("test-ca.pem");
+    options.caFile = trust.caFile();
     host.download = [this](const std::string& url, const std::string& path, int) {
         std::atomic<bool> stop{false};
         return DownloadFile(url, path, stop, {}, FastLimits(), options.caFile);
@@ -89,24 +91,28 @@ TEST_F(CheckUpdateTest, UntrustedCertificateFailsLikeAnUnreachableServer) {
         const char* name;
         const char* cert;
         const char* key;
-        std::string caFile;
+        bool trustTestCa;
     } cases[] = {
-        {"stranger's certificate", "stranger.pem", "stranger-key.pem", TlsTestFile("test-ca.pem")},
-        {"test CA not in the system store", "server.pem", "server-key.pem", ""},
+        // Untrusted first: the trust a process found at its first check may stay.
+        {"test CA not in the system store", "server.pem", "server-key.pem", false},
+        {"stranger's certificate", "stranger.pem", "stranger-key.pem", true},
     };
     for (const auto& c : cases) {
         TestHttpServer tls({TlsTestFile(c.cert), TlsTestFile(c.key)});
         tls.Set("/new", TestHttpServer::Ok(FakeExecutable(5000)));
         tls.Set(kVersionPath,
                 TestHttpServer::Ok(R"({"status":"ok","version":"2.0.0.7","url":"u"})"));
+        std::optional<TestCaTrust> trust;
+        if (c.trustTestCa) trust.emplace();
+        const std::string caFile = trust ? trust->caFile() : "";
         options.host = tls.host();
-        options.caFile = c.caFile;
+        options.caFile = caFile;
         EXPECT_EQ(CheckUpdate(host, options), 1) << c.name;
         EXPECT_TRUE(host.events.empty()) << c.name;
 
         TempDir dir;
         std::atomic<bool> stop{false};
-        EXPECT_EQ(DownloadFile(tls.Url("/new"), dir / "x", stop, {}, FastLimits(), c.caFile), 0)
+        EXPECT_EQ(DownloadFile(tls.Url("/new"), dir / "x", stop, {}, FastLimits(), caFile), 0)
             << c.name;
         EXPECT_FALSE(fs::exists(dir / "x")) << c.name;
         EXPECT_TRUE(tls.Requests().empty())

@@ -2,7 +2,9 @@
 # Makes the TLS files of the HTTPS tests: a test CA that only the tests trust,
 # a server certificate for 127.0.0.1 issued by it, and a stranger's self-signed
 # certificate for 127.0.0.1 that nothing trusts. Valid from 2000 to 2100, so a
-# machine's clock never makes them "not yet valid". For tests only.
+# machine's clock never makes them "not yet valid". 127.0.0.1 stands in the
+# server certificates both as an address and as a DNS name: Wine's check of a
+# server's name matches DNS names only. For tests only.
 #   tests/data/tls/make-tls-files.sh      (writes into its own folder)
 set -eu
 cd "$(dirname "$0")"
@@ -31,7 +33,7 @@ subjectKeyIdentifier = hash
 basicConstraints = CA:FALSE
 keyUsage = critical,digitalSignature
 extendedKeyUsage = serverAuth
-subjectAltName = IP:127.0.0.1,DNS:localhost
+subjectAltName = IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost
 authorityKeyIdentifier = keyid
 CNF
 
