@@ -34,6 +34,7 @@ start)
         # test's server listens on now.
         printf '#!/bin/sh\nexec socat STDIO "TCP:127.0.0.1:$(cat "%s")"\n' "$dir/$name.backend" >"$dir/$name.sh"
         chmod +x "$dir/$name.sh"
+        : >"$dir/$name.log"
         socat -d -d \
             "OPENSSL-LISTEN:0,bind=127.0.0.1,fork,cert=$certs/$name.pem,key=$certs/$name-key.pem,verify=0" \
             "EXEC:$dir/$name.sh" </dev/null >/dev/null 2>"$dir/$name.log" &
