@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "log/traffic_log.h"
+#include "relay/cat_request.h"
 #include "relay/relay_internal.h"
 #include "relay/relay_state.h"
 #include "relay/serial_comm.h"
@@ -16,7 +17,6 @@ constexpr int kMoreBytes = 2048;      // the continuation read after the first b
 constexpr int kAfterAck = 2049;       // the read that follows an ACK burst
 constexpr int kBufferSize = 1 + 2048;
 constexpr int kVanBufferSize = 2049;
-constexpr size_t kFieldMax = 31;      // request fields live in 32-byte texts
 
 void LogBytes(TrafficKind kind, const uint8_t* data, int length) {
     if (RelayLogging()) WriteTrafficLog(kind, data, length);
@@ -28,43 +28,15 @@ void RefuseRequest(const char* text) {
     SetTransferState(text, kErrorColour);
 }
 
-// Copies [begin, end) into a zero-filled 32-byte text; false when it does not fit.
-bool TakeField(const uint8_t* begin, const uint8_t* end, char (&field)[kFieldMax + 1]) {
-    std::memset(field, 0, sizeof field);
-    const size_t n = static_cast<size_t>(end - begin);
-    if (n > kFieldMax) return false;
-    std::memcpy(field, begin, n);
-    return true;  // the text ends at its first zero byte, if any
-}
-
-// A connection request: SOH, dotted address, FS, port digits, ETB. Bytes ahead
-// of the SOH (line noise) are not part of the address: the fields are taken
-// after the SOH that was found.
+// A connection request (relay/cat_request.h); anything else was only logged.
 void HandleRequest(const uint8_t* buf, int length) {
-    const uint8_t* end = buf + length;
-    const uint8_t* soh = static_cast<const uint8_t*>(std::memchr(buf, kSOH, static_cast<size_t>(length)));
-    if (soh == nullptr) return;
-    const uint8_t* fs = static_cast<const uint8_t*>(std::memchr(soh, kFS, static_cast<size_t>(end - soh)));
-    if (fs == nullptr) return;
-    const uint8_t* etb =
-        static_cast<const uint8_t*>(std::memchr(fs + 1, kETB, static_cast<size_t>(end - fs - 1)));
-    if (etb == nullptr) return;
-
-    char address[kFieldMax + 1];
-    char port[kFieldMax + 1];
-    if (!TakeField(soh + 1, fs, address) || !TakeField(fs + 1, etb, port)) {
+    const CATRequest request = ParseCATRequest(buf, length);
+    if (request.kind == CATRequest::Kind::None) return;
+    if (request.kind == CATRequest::Kind::Invalid) {
         RefuseRequest("Cat IP 정보 오류");
         return;
     }
-    bool valid = address[0] != '\0';
-    for (const char* p = port; *p != '\0'; ++p) {
-        if (*p < '0' || *p > '9') valid = false;
-    }
-    if (!valid) {
-        RefuseRequest("Cat IP 정보 오류");
-        return;
-    }
-    if (!ConnectToVAN(address, port)) {
+    if (!ConnectToVAN(request.address, request.port)) {
         if (RelayStopEvent().Signalled()) return;  // stopped, not refused
         // Replaces the "Socket Error" texts the connect attempt wrote.
         SendCATControl(kESC);
@@ -121,17 +93,12 @@ void RelayFromCAT() {
             if (request) HandleRequest(buf, length);
         } else {
             g_relay.catActive = true;
-            int esc = 0;
-            int cr = 0;
-            for (int i = 0; i < length && i < 5; ++i) {
-                if (buf[i] == kESC) ++esc;
-                if (buf[i] == kCR) ++cr;
-            }
-            if (esc >= 4) {
+            const CATSessionEnd end = CATSessionEndRule(buf, length);
+            if (end == CATSessionEnd::EscRun) {
                 // The terminal ended the session itself: nothing to announce.
                 g_relay.catActive = false;
                 DisconnectVAN();
-            } else if (cr >= 4) {
+            } else if (end == CATSessionEnd::CrRun) {
                 DisconnectVAN();  // catActive still set: the terminal gets the ESC burst
             } else {
                 const int sent = SendToVAN(buf, length);

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "log/traffic_log.h"
+#include "relay/cat_request.h"
 #include "relay/relay_internal.h"
 #include "relay/relay_session.h"
 #include "relay/relay_state.h"
@@ -17,16 +18,6 @@ constexpr int kSendRoomWaitMs = 2000;
 
 void LogEvent(const char* text) {
     if (RelayLogging()) WriteTrafficLog(TrafficKind::Event, text, 0);
-}
-
-// Leading decimal digits as a number, wrapping like an unsigned counter
-// (only the low 16 bits are used as the port).
-uint32_t LeadingNumber(const char* text) {
-    uint32_t value = 0;
-    for (const char* p = text; *p >= '0' && *p <= '9'; ++p) {
-        value = value * 10u + static_cast<uint32_t>(*p - '0');
-    }
-    return value;
 }
 
 // Tears down the link; `expected` null means whatever link is there.
@@ -62,7 +53,7 @@ bool ConnectToVAN(const char* address, const char* port) {
         if (!g_relay.vanLink) g_relay.vanLink = std::make_shared<CSocketCommCls>();
         link = g_relay.vanLink;
     }
-    const uint16_t portNumber = static_cast<uint16_t>(LeadingNumber(port) & 0xFFFFu);
+    const uint16_t portNumber = VANPortNumber(port);
 
     if (RelayLogging()) {
         char text[128];
