@@ -3,11 +3,16 @@
 #   ./run-tests.sh          plain build, every test
 #   ./run-tests.sh asan     AddressSanitizer + UBSan build, every test
 #   ./run-tests.sh tsan     ThreadSanitizer build, the threaded tests
+#   ./run-tests.sh fuzz     the fuzz targets (clang, ASan + UBSan), each run for a few seconds
 #   ./run-tests.sh windows  Windows cross build (MinGW-w64), its tests under Wine
 set -eu
 cd "$(dirname "$0")"
 
 mode="${1:-plain}"
+if [ "$mode" = fuzz ]; then
+    ./setup.sh fuzz
+    exec tests/fuzz/run-fuzz.sh 5s
+fi
 if [ "$mode" = windows ]; then
     ./setup.sh windows
     dir=build-windows
@@ -44,7 +49,7 @@ case "$mode" in
     plain) dir=build;      flags="";                   label="" ;;
     asan)  dir=build-asan; flags="address,undefined";  label="" ;;
     tsan)  dir=build-tsan; flags="thread";             label="threaded" ;;
-    *) echo "usage: $0 [plain|asan|tsan|windows]" >&2; exit 2 ;;
+    *) echo "usage: $0 [plain|asan|tsan|fuzz|windows]" >&2; exit 2 ;;
 esac
 
 gui=ON

@@ -3,6 +3,7 @@
 # Only what is missing is installed; run as root (or with sudo available).
 #   ./setup.sh            what the Linux build needs
 #   ./setup.sh windows    what the Windows cross build and its tests under Wine need
+#   ./setup.sh fuzz       what the fuzz targets need besides the Linux build (clang, libFuzzer)
 set -eu
 
 PKGS="build-essential cmake ninja-build pkg-config git
@@ -11,7 +12,9 @@ libserialport-dev libcurl4-openssl-dev libssl-dev rapidjson-dev libsimpleini-dev
 openssl ca-certificates
 libgtest-dev libgmock-dev libcpp-httplib-dev
 fonts-noto-cjk"
-if [ "${1:-}" = windows ]; then
+if [ "${1:-}" = fuzz ]; then
+    PKGS="$PKGS clang libclang-rt-dev"
+elif [ "${1:-}" = windows ]; then
     PKGS="cmake ninja-build g++-mingw-w64-x86-64-posix googletest rapidjson-dev
 wine wine64 socat openssl"
 fi
