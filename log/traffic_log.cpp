@@ -58,7 +58,13 @@ std::string FormatTrafficLine(TrafficKind kind, const void* data, int length,
     const char* tag = Tag(kind);
     if (tag == nullptr) {
         line += "           [0   ] [";
-        if (data != nullptr) line += static_cast<const char*>(data);
+        // Event texts may carry what came from outside (the terminal's request
+        // fields): a control byte is shown as '?', so no text can break the
+        // line or write a line of its own into the trace.
+        for (const char* p = static_cast<const char*>(data); p != nullptr && *p != '\0'; ++p) {
+            const auto b = static_cast<unsigned char>(*p);
+            line += (b < 0x20 || b == 0x7F) ? '?' : *p;
+        }
         line += "]\r\n";
         return line;
     }

@@ -14,7 +14,8 @@ enum class TrafficKind : int {
 };
 
 // Appends one line to the day's log file "<folder>/<base>_YYYYMMDD.LOG".
-// For Event, data is a NUL-terminated text and length is ignored; for the data
+// For Event, data is a NUL-terminated text (control bytes in it are shown as
+// '?': one call is always one line) and length is ignored; for the data
 // kinds, data holds length bytes (a length of 0 or less gives an empty dump).
 // Each call opens, writes and closes the file under one process-wide lock, so
 // lines from several threads never interleave. Failures write nothing and are

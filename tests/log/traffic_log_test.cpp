@@ -35,6 +35,9 @@ TEST(TrafficLogFormat, EveryKindHasItsTagAndWidths) {
     } cases[] = {
         {TrafficKind::Event, "Serial CLOSE", 0, "09:05:03.120 >            [0   ] [Serial CLOSE]\r\n"},
         {TrafficKind::Event, "", 0, "09:05:03.120 >            [0   ] []\r\n"},
+        // A terminal's address field carrying a line break of its own.
+        {TrafficKind::Event, "ConnectToVAN 1\r\n09:00:00.000 > \x1b(5010)", 0,
+         "09:05:03.120 >            [0   ] [ConnectToVAN 1??09:00:00.000 > ?(5010)]\r\n"},
         {TrafficKind::PcToCat, burst, 5, "09:05:03.120 > [PC ->CAT] [5   ] [0606060606]\r\n"},
         {TrafficKind::CatToPc, "\x01", 1, "09:05:03.120 > [CAT->PC ] [1   ] [01]\r\n"},
         {TrafficKind::VanToPc, "AB", 2, "09:05:03.120 > [VAN->PC ] [2   ] [4142]\r\n"},
