@@ -9,7 +9,8 @@
 # learns stays in build-fuzz/corpus/<target>. A broken promise or a crash stops
 # that target, its input is left in build-fuzz/artifacts/<target>/ (save it
 # under tests/fuzz/regressions/<target>/ once the fault is fixed) and the
-# script fails. One line per target: runs, seconds, runs per second.
+# script fails. One line per target: runs, wall seconds, runs per second and
+# the load average (1 min) when it ended.
 set -eu
 cd "$(dirname "$0")/../.."
 
@@ -50,6 +51,7 @@ for t in $targets; do
     [ -f "tests/fuzz/dict/$t.dict" ] && dict="-dict=tests/fuzz/dict/$t.dict"
     log="$dir/$t.log"
     # -timeout: one input taking seconds is a fault too (a loop that does not end).
+    start=$(date +%s.%N)
     if "$dir/tests/fuzz/${t}_fuzzer" "$limit" $dict -timeout=10 -max_len=4096 \
            -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" >"$log" 2>&1; then
         result=ok
@@ -57,11 +59,14 @@ for t in $targets; do
         result="FAILED (see $log, input in $artifacts/)"
         failed="$failed $t"
     fi
+    end=$(date +%s.%N)
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
-    secs=$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second.*/\1/p' "$log" | tail -n 1)
-    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
-    printf '%-14s runs %-10s seconds %-6s runs/s %-8s %s\n' "$t" "${runs:-?}" "${secs:-?}" \
-           "${rate:-?}" "$result"
+    # Wall time of the whole run (start-up and seeds included), to the millisecond.
+    awk -v t="$t" -v runs="${runs:-0}" -v a="$start" -v b="$end" -v r="$result" \
+        -v load="$(cut -d' ' -f1 /proc/loadavg)" 'BEGIN {
+            s = b - a
+            printf "%-14s runs %-9d seconds %7.1f  runs/s %8.0f  load %s  %s\n", t, runs, s, runs / s, load, r
+        }'
 done
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 [ -z "$failed" ] || { echo "run-fuzz: failed:$failed" >&2; exit 1; }
