@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,9 @@ struct Target {
     const char* name;
     void (*run)(const uint8_t*, size_t);
 };
+
+// Shown by its name in test listings.
+void PrintTo(const Target& target, std::ostream* os) { *os << target.name; }
 
 class FuzzRegression : public testing::TestWithParam<Target> {};
 
