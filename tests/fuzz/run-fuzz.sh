@@ -25,11 +25,15 @@ targets="${*:-cat_request session_end settings_ini update_answer log_line}"
 
 command -v clang++ >/dev/null 2>&1 || { echo "run-fuzz: no clang++ (./setup.sh fuzz)" >&2; exit 1; }
 dir=build-fuzz
+build() {
+    CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+          -DBRISKEN_FUZZ=ON -DBRISKEN_BUILD_GUI=OFF || return 1
+    for t in $targets; do
+        cmake --build "$dir" -j 2 --target "${t}_fuzzer" || return 1
+    done
+}
 mkdir -p "$dir"
-if ! { CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-           -DBRISKEN_FUZZ=ON -DBRISKEN_BUILD_GUI=OFF &&
-       for t in $targets; do cmake --build "$dir" -j 2 --target "${t}_fuzzer" || exit 1; done; } \
-       >"$dir/build.log" 2>&1; then
+if ! build >"$dir/build.log" 2>&1; then
     tail -n 30 "$dir/build.log" >&2
     echo "run-fuzz: the build failed (all of it in $dir/build.log)" >&2
     exit 1
@@ -37,7 +41,7 @@ fi
 
 # The settings target writes its INI file once per run: into memory where the
 # machine offers it.
-[ -d /dev/shm ] && [ -w /dev/shm ] && export TMPDIR=/dev/shm
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
