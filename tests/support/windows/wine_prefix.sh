@@ -1,7 +1,8 @@
 #!/bin/sh
 # The Wine side of the Windows runs (tests, demo, pictures).
 #   wine_prefix.sh prefix PREFIX     makes the Wine prefix PREFIX once, with
-#                                    fonts that draw Korean dialog texts
+#                                    fonts that draw Korean dialog texts and
+#                                    one virtual desktop for every window
 #   wine_prefix.sh xvfb-start DIR    a virtual display (Xvfb) for the windows;
 #                                    its pid in DIR/xvfb.pid, its name in DIR/display
 #   wine_prefix.sh xvfb-stop DIR     ends that Xvfb by its pid
@@ -16,9 +17,11 @@ prefix)
         mkdir -p "$WINEPREFIX"
         wineboot -i >/dev/null 2>&1
     fi
-    if [ ! -f "$WINEPREFIX/.talmira-fonts" ]; then
+    if [ ! -f "$WINEPREFIX/.talmira-setup" ]; then
         # Wine's own "MS Shell Dlg" has no Hangul and draws boxes; a Korean
         # Windows has the fonts. Test set-up only: the program sets nothing.
+        # Windows are drawn inside one virtual desktop, which needs no window
+        # manager (without one, Wine waits seconds on every window that goes).
         reg="$WINEPREFIX/talmira-fonts.reg"
         # regedit reads a version 5 file as UTF-16, which carries the Korean name.
         { printf '\357\273\277'; cat <<'REG'; } | iconv -f UTF-8 -t UTF-16LE >"$reg"
@@ -28,10 +31,16 @@ Windows Registry Editor Version 5.00
 "MS Shell Dlg"="Noto Sans CJK KR"
 "MS Shell Dlg 2"="Noto Sans CJK KR"
 "굴림체"="Noto Sans Mono CJK KR"
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer]
+"Desktop"="Default"
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
+"Default"="1280x800"
 REG
         wine regedit /S "$reg" >/dev/null 2>&1
         rm -f "$reg"
-        touch "$WINEPREFIX/.talmira-fonts"
+        touch "$WINEPREFIX/.talmira-setup"
     fi
     ;;
 xvfb-start)
