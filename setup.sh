@@ -13,7 +13,7 @@ libgtest-dev libgmock-dev libcpp-httplib-dev
 fonts-noto-cjk"
 if [ "${1:-}" = windows ]; then
     PKGS="cmake ninja-build g++-mingw-w64-x86-64-posix googletest rapidjson-dev
-wine wine64 socat openssl"
+wine wine64 socat openssl xvfb fonts-noto-cjk netpbm"
 fi
 
 missing=""
