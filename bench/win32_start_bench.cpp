@@ -83,7 +83,8 @@ int main(int argc, char** argv) {
             if (!up) Sleep(5);
         }
         const double ms =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
         TerminateProcess(pi.hProcess, 0);
         WaitForSingleObject(pi.hProcess, 5000);
         CloseHandle(pi.hThread);

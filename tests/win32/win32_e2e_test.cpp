@@ -3,17 +3,19 @@
 // from a loopback server through its .bat script, uninstalls itself from the
 // settings dialog, leaves as a second copy, and honours /uninstall. Every copy
 // a test sees is ended by its pid.
-#include <windows.h>
+#include <gtest/gtest.h>
 
+// windows.h first, the headers that build on it after it.
+// clang-format off
+#include <windows.h>
 #include <tlhelp32.h>
+// clang-format on
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "platform/desktop.h"
 #include "platform/windows/text.h"
@@ -127,8 +129,9 @@ protected:
     // The main window of a copy that has started for good (bounded).
     HWND MainWindow(int pid) {
         HWND found = nullptr;
-        WaitUntil([&] { return (found = WindowOf(static_cast<DWORD>(pid), L"Talmira")) != nullptr; },
-                  30s);
+        WaitUntil(
+            [&] { return (found = WindowOf(static_cast<DWORD>(pid), L"Talmira")) != nullptr; },
+            30s);
         return found;
     }
 
@@ -152,10 +155,12 @@ TEST_F(WindowsProgram, StartedElsewhereItMovesIntoTheInstallFolderWithItsShortcu
     // The relocation drops the old shortcut; the installed copy makes it anew.
     EXPECT_TRUE(WaitUntil([&] { return fs::exists(shortcut); }, 60s));
     // The scripts remove the old copy, its settings and its log folder, and themselves.
-    EXPECT_TRUE(WaitUntil([&] {
-        return !fs::exists(oldDir + "/brisken.exe") && !fs::exists(cwd + "/killfile.bat") &&
-               !fs::exists(cwd + "/runextern.bat");
-    }, 60s));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return !fs::exists(oldDir + "/brisken.exe") && !fs::exists(cwd + "/killfile.bat") &&
+                   !fs::exists(cwd + "/runextern.bat");
+        },
+        60s));
     EXPECT_FALSE(fs::exists(oldDir + "/brisken.ini"));
     EXPECT_FALSE(fs::exists(oldDir + "/CATLOG"));
     EXPECT_EQ(ReadBytes(oldDir + "/notes.txt"), "keep");
@@ -175,12 +180,16 @@ TEST_F(WindowsProgram, UpdateScriptReplacesTheProgramAndStartsIt) {
     EXPECT_EQ(WaitChild(pid, 60s), 0) << "the updating copy ends by itself";
     // Once replaced, the program is current: the restarted copy asks and stays.
     server.Set("/brisken/brisken_ver.php?app_name=Brisken",
-               TestHttpServer::Ok(R"({"status":"ok","version":"2.0.0.6","url":""})" "\r\n"));
+               TestHttpServer::Ok(R"({"status":"ok","version":"2.0.0.6","url":""})"
+                                  "\r\n"));
     EXPECT_TRUE(WaitUntil([&] { return ReadBytes(exe) == newBuild; }, 60s));
     EXPECT_TRUE(WaitUntil([&] { return !Copies().empty(); }, 60s)) << "the script restarts it";
-    EXPECT_TRUE(WaitUntil([&] {
-        return !fs::exists(InstallDir() + "\\UpdateFile.sob") && !fs::exists(cwd + "/update_brisken.bat");
-    }, 60s));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return !fs::exists(InstallDir() + "\\UpdateFile.sob") &&
+                   !fs::exists(cwd + "/update_brisken.bat");
+        },
+        60s));
 }
 
 TEST_F(WindowsProgram, UninstallFromTheSettingsDialogRemovesItsFilesOnly) {
@@ -193,18 +202,19 @@ TEST_F(WindowsProgram, UninstallFromTheSettingsDialogRemovesItsFilesOnly) {
 
     PostMessageW(GetDlgItem(main, 1004), BM_CLICK, 0, 0);
     HWND settings = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (settings = WindowOf(pid, L"Talmira SETUP")) != nullptr; }, 10s));
+    ASSERT_TRUE(
+        WaitUntil([&] { return (settings = WindowOf(pid, L"Talmira SETUP")) != nullptr; }, 10s));
     PostMessageW(GetDlgItem(settings, 1023), BM_CLICK, 0, 0);
     // "정말로 삭제하시겠습니까?" in a box of the program's own, answered Yes.
     HWND question = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (question = WindowOf(pid, L"Talmira", main)) != nullptr; }, 10s));
+    ASSERT_TRUE(
+        WaitUntil([&] { return (question = WindowOf(pid, L"Talmira", main)) != nullptr; }, 10s));
     PostMessageW(question, WM_COMMAND, IDYES, 0);
 
     EXPECT_EQ(WaitChild(pid, 30s), 0);
     EXPECT_FALSE(fs::exists(shortcut));
-    EXPECT_TRUE(WaitUntil([&] {
-        return !fs::exists(exe) && !fs::exists(cwd + "/killfileall.bat");
-    }, 60s));
+    EXPECT_TRUE(
+        WaitUntil([&] { return !fs::exists(exe) && !fs::exists(cwd + "/killfileall.bat"); }, 60s));
     EXPECT_FALSE(fs::exists(InstallDir() + "\\brisken.ini"));
     EXPECT_FALSE(fs::exists(InstallDir() + "\\CATLOG"));
     EXPECT_EQ(ReadBytes(InstallDir() + "\\receipts.txt"), "keep");

@@ -2,20 +2,21 @@
 // click or a menu command reaches its rule, a worker's display write reaches
 // its control, and the status window's alpha follows its slider. The rules
 // themselves are tested without a toolkit (tests/rules).
-// The about box's header first: it keeps windows.h's IDC_ICON off the rules' name.
+// The about box's header first (it keeps windows.h's IDC_ICON off the rules'
+// name), then windows.h and what builds on it.
+// clang-format off
 #include "ui/win32/about_box.h"
-
 #include <windows.h>
-
 #include <commctrl.h>
+// clang-format on
 
 #include <chrono>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
-#include "platform/windows/text.h"
 #include "app/progress_dlg.h"
+#include "platform/windows/text.h"
 #include "tests/rules/rules_fixture.h"
 #include "ui/win32/main_window.h"
 #include "ui/win32/setting_dialog.h"
@@ -107,8 +108,9 @@ TEST_F(Win32Face, MainWindowControlsCarryTheirTextsAndClicksReachTheRules) {
                        {ids::kMainBar, std::string(48, ' ').c_str()}});
     EXPECT_EQ(ItemText(hwnd, ids::kPortList, 0), "선택안함");
     EXPECT_EQ(ItemText(hwnd, ids::kPortList, 1), "COM1");
-    EXPECT_EQ(ItemText(hwnd, ids::kSpeedList, win32face::controls::Selection(hwnd, ids::kSpeedList)),
-              "38400");
+    EXPECT_EQ(
+        ItemText(hwnd, ids::kSpeedList, win32face::controls::Selection(hwnd, ids::kSpeedList)),
+        "38400");
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(hwnd, ids::kDisconnect)));
 
     Click(hwnd, ids::kConnect);

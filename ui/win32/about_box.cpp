@@ -47,7 +47,8 @@ bool Win32AboutBox::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& r
             return true;  // IDOK / IDCANCEL: only the close box hides the box
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLORDLG:
-            result = reinterpret_cast<INT_PTR>(WhiteStaticColours(msg, reinterpret_cast<HDC>(wParam)));
+            result =
+                reinterpret_cast<INT_PTR>(WhiteStaticColours(msg, reinterpret_cast<HDC>(wParam)));
             return true;
         case WM_DESTROY:
             m_rules.Detach();
@@ -78,7 +79,8 @@ std::string Win32AboutBox::LinkUrl(int id) const {
     LITEM item{};
     item.mask = LIF_ITEMINDEX | LIF_URL;
     item.iLink = 0;
-    if (!SendDlgItemMessageW(Handle(), id, LM_GETITEM, 0, reinterpret_cast<LPARAM>(&item))) return {};
+    if (!SendDlgItemMessageW(Handle(), id, LM_GETITEM, 0, reinterpret_cast<LPARAM>(&item)))
+        return {};
     return Utf8(item.szUrl, wcsnlen(item.szUrl, L_MAX_URL_LENGTH));
 }
 

@@ -53,7 +53,8 @@ void Win32DownloadWindow::SetProgressRange(int max) {
 }
 
 void Win32DownloadWindow::SetProgressPos(int pos) {
-    SendDlgItemMessageW(Handle(), CUpdateDlg::kIdcProgress, PBM_SETPOS, static_cast<WPARAM>(pos), 0);
+    SendDlgItemMessageW(Handle(), CUpdateDlg::kIdcProgress, PBM_SETPOS, static_cast<WPARAM>(pos),
+                        0);
 }
 
 void Win32DownloadWindow::EndDialog() {

@@ -1,8 +1,10 @@
 // brisken.exe: the Windows program. Start-up registers the common controls
 // and runs the main window; its run is the program's life.
+// windows.h first, the headers that build on it after it.
+// clang-format off
 #include <windows.h>
-
 #include <commctrl.h>
+// clang-format on
 
 #include "app/brisken_app.h"
 #include "ui/win32/main_window.h"

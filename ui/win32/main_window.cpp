@@ -101,7 +101,8 @@ bool Win32MainWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR&
             return true;
         }
         case WM_CTLCOLORDLG:
-            result = reinterpret_cast<INT_PTR>(WhiteStaticColours(msg, reinterpret_cast<HDC>(wParam)));
+            result =
+                reinterpret_cast<INT_PTR>(WhiteStaticColours(msg, reinterpret_cast<HDC>(wParam)));
             return true;
         case kRunQueued:
             m_queue.RunQueued();
@@ -123,7 +124,8 @@ void Win32MainWindow::TextChanged(int id) {
 void Win32MainWindow::RepaintBar() {
     // Only the bar and the text on it repaint, the bar first.
     for (int id : {ids::kMainBar, ids::kMainTransferText}) {
-        if (HWND item = Item(id)) RedrawWindow(item, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        if (HWND item = Item(id))
+            RedrawWindow(item, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     }
 }
 
@@ -196,7 +198,8 @@ void Win32MainWindow::ShowTrayMenu() {
 }
 
 void Win32MainWindow::SetTimer(int id, int ms) {
-    if (Handle() != nullptr) ::SetTimer(Handle(), static_cast<UINT_PTR>(id), static_cast<UINT>(ms), nullptr);
+    if (Handle() != nullptr)
+        ::SetTimer(Handle(), static_cast<UINT_PTR>(id), static_cast<UINT>(ms), nullptr);
 }
 
 void Win32MainWindow::KillTimer(int id) {

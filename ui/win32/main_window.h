@@ -1,10 +1,14 @@
 #pragma once
+// windows.h first, the headers that build on it after it.
+// clang-format off
+#include <windows.h>
+#include <shellapi.h>
+// clang-format on
+
 #include <memory>
 
 #include "app/brisken_dlg.h"
 #include "ui/win32/win32_dialog.h"
-
-#include <shellapi.h>
 
 class Win32AboutBox;
 class Win32StatusWindow;

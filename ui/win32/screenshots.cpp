@@ -3,9 +3,11 @@
 // turns them into PNG). Nothing is connected, installed or written outside
 // the target folder.
 //   screenshots.exe OUTDIR
+// windows.h first, the headers that build on it after it.
+// clang-format off
 #include <windows.h>
-
 #include <commctrl.h>
+// clang-format on
 
 #include <cstdio>
 #include <fstream>

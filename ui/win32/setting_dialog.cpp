@@ -34,7 +34,8 @@ bool Win32SettingDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_P
             return true;
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLORDLG:
-            result = reinterpret_cast<INT_PTR>(WhiteStaticColours(msg, reinterpret_cast<HDC>(wParam)));
+            result =
+                reinterpret_cast<INT_PTR>(WhiteStaticColours(msg, reinterpret_cast<HDC>(wParam)));
             return true;
         default:
             (void)lParam;

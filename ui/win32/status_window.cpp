@@ -44,7 +44,8 @@ bool Win32StatusWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PT
             return true;
         }
         case WM_CTLCOLORDLG:
-            result = reinterpret_cast<INT_PTR>(WhiteStaticColours(msg, reinterpret_cast<HDC>(wParam)));
+            result =
+                reinterpret_cast<INT_PTR>(WhiteStaticColours(msg, reinterpret_cast<HDC>(wParam)));
             return true;
         case WM_HSCROLL:
             if (reinterpret_cast<HWND>(lParam) == Item(ids::kAlphaSlider)) m_rules.OnHScroll();
@@ -74,7 +75,8 @@ void Win32StatusWindow::RepaintBar() {
     // The text lies on the bar with no background of its own: the bar is
     // drawn first, then the text on it.
     for (int id : {ids::kStatusBar, ids::kStatusTransferText}) {
-        if (HWND item = Item(id)) RedrawWindow(item, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        if (HWND item = Item(id))
+            RedrawWindow(item, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     }
 }
 
@@ -107,7 +109,10 @@ void Win32StatusWindow::SetOpacity(int alpha) {
     if (hwnd == nullptr) return;
     const LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
     if ((style & WS_EX_LAYERED) == 0) SetWindowLongPtrW(hwnd, GWL_EXSTYLE, style | WS_EX_LAYERED);
-    SetLayeredWindowAttributes(hwnd, 0, static_cast<BYTE>(alpha < 0 ? 0 : alpha > 255 ? 255 : alpha),
+    SetLayeredWindowAttributes(hwnd, 0,
+                               static_cast<BYTE>(alpha < 0     ? 0
+                                                 : alpha > 255 ? 255
+                                                               : alpha),
                                LWA_ALPHA);
 }
 

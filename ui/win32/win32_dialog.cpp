@@ -204,8 +204,8 @@ std::string ItemText(HWND dialog, int id, int index) {
     const LRESULT length = SendDlgItemMessageW(dialog, id, CB_GETLBTEXTLEN, index, 0);
     if (length < 0) return {};
     std::vector<wchar_t> text(static_cast<size_t>(length) + 1, L'\0');
-    const LRESULT n = SendDlgItemMessageW(dialog, id, CB_GETLBTEXT, index,
-                                          reinterpret_cast<LPARAM>(text.data()));
+    const LRESULT n =
+        SendDlgItemMessageW(dialog, id, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text.data()));
     return n < 0 ? std::string() : Utf8(text.data(), static_cast<size_t>(n));
 }
 
