@@ -16,6 +16,7 @@ public:
     using UrlOpener = std::function<void(const std::string& url)>;
     // opener: how a page is opened (tests put their own); empty: ShellExecuteW.
     Win32AboutBox(CAboutDialog& rules, HWND owner, UrlOpener opener = {});
+    ~Win32AboutBox() override { Destroy(); }
 
     // IAboutView.
     void SetLinkUrl(int id, const std::string& url) override;

@@ -86,7 +86,12 @@ void UiQueue::Close() {
 // ---- Dialog -------------------------------------------------------------------
 
 Dialog::~Dialog() {
-    Destroy();
+    // The derived object is gone: the window's last messages find no object.
+    if (m_hwnd != nullptr) {
+        SetWindowLongPtrW(m_hwnd, DWLP_USER, 0);
+        DestroyWindow(m_hwnd);
+        m_hwnd = nullptr;
+    }
     if (m_bkBrush != nullptr) DeleteObject(m_bkBrush);
 }
 

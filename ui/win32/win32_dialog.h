@@ -68,7 +68,8 @@ public:
 
     HWND Handle() const { return m_hwnd; }
     HWND Item(int id) const { return m_hwnd == nullptr ? nullptr : GetDlgItem(m_hwnd, id); }
-    // Destroys the window now (WM_DESTROY reaches OnMessage first).
+    // Destroys the window now (WM_DESTROY reaches OnMessage first); each
+    // derived class calls it in its destructor, while its part still exists.
     void Destroy();
 
 protected:
