@@ -131,7 +131,7 @@ protected:
         HWND found = nullptr;
         WaitUntil(
             [&] { return (found = WindowOf(static_cast<DWORD>(pid), L"Talmira")) != nullptr; },
-            30s);
+            90s);
         return found;
     }
 
@@ -149,7 +149,7 @@ TEST_F(WindowsProgram, StartedElsewhereItMovesIntoTheInstallFolderWithItsShortcu
     WriteBytes(oldDir + "/notes.txt", "keep");
 
     const int pid = Start(oldDir + "\\brisken.exe");
-    EXPECT_EQ(WaitChild(pid, 60s), 0) << "the relocating copy ends by itself";
+    EXPECT_EQ(WaitChild(pid, 90s), 0) << "the relocating copy ends by itself";
     EXPECT_TRUE(ReadBytes(InstallDir() + "\\brisken.exe") == program);
     EXPECT_NE(ReadBytes(InstallDir() + "\\brisken.ini").find("port=7"), std::string::npos);
     // The relocation drops the old shortcut; the installed copy makes it anew.
@@ -177,7 +177,7 @@ TEST_F(WindowsProgram, UpdateScriptReplacesTheProgramAndStartsIt) {
     server.Set("/brisken/brisken.exe", TestHttpServer::Ok(newBuild));
 
     const int pid = Start(exe);
-    EXPECT_EQ(WaitChild(pid, 60s), 0) << "the updating copy ends by itself";
+    EXPECT_EQ(WaitChild(pid, 90s), 0) << "the updating copy ends by itself";
     // Once replaced, the program is current: the restarted copy asks and stays.
     server.Set("/brisken/brisken_ver.php?app_name=Brisken",
                TestHttpServer::Ok(R"({"status":"ok","version":"2.0.0.6","url":""})"
@@ -211,7 +211,7 @@ TEST_F(WindowsProgram, UninstallFromTheSettingsDialogRemovesItsFilesOnly) {
         WaitUntil([&] { return (question = WindowOf(pid, L"Talmira", main)) != nullptr; }, 10s));
     PostMessageW(question, WM_COMMAND, IDYES, 0);
 
-    EXPECT_EQ(WaitChild(pid, 30s), 0);
+    EXPECT_EQ(WaitChild(pid, 60s), 0);
     EXPECT_FALSE(fs::exists(shortcut));
     EXPECT_TRUE(
         WaitUntil([&] { return !fs::exists(exe) && !fs::exists(cwd + "/killfileall.bat"); }, 60s));
@@ -225,7 +225,7 @@ TEST_F(WindowsProgram, SecondCopyLeavesAndTheFirstRunsOn) {
     const int first = Start(exe);
     ASSERT_NE(MainWindow(first), nullptr);
     const int second = Start(exe);
-    EXPECT_EQ(WaitChild(second, 30s), 0);
+    EXPECT_EQ(WaitChild(second, 60s), 0);
     EXPECT_TRUE(ProcessAlive(first));
 }
 
@@ -243,7 +243,7 @@ TEST_F(WindowsProgram, UninstallSwitchRemovesTheAutostartEntryAndEnds) {
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     const int pid = static_cast<int>(pi.dwProcessId);
-    EXPECT_EQ(WaitChild(pid, 30s), 0);
+    EXPECT_EQ(WaitChild(pid, 60s), 0);
     EXPECT_FALSE(RunValueThere());
     EXPECT_TRUE(fs::exists(exe)) << "the switch removes the entry only";
 }
