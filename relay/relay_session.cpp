@@ -184,9 +184,20 @@ void RelayFromVAN() { RelayFromVANPass(); }
 int CATWorkerProc(RelayWorkers* workers, IDisplayTarget* owner) {
     IDisplayTarget* none = nullptr;
     g_relay.mainWindow.compare_exchange_strong(none, owner);
+    // Only the first failed try of a run of them is logged: an adapter left
+    // unplugged for a week must not fill the disk.
+    bool failureLogged = false;
     while (workers->catWorkerRunning.load()) {
         if (g_relay.serialOpen.load()) {
             RelayFromCAT();  // paced by the serial read time-outs
+            if (SerialLineLost()) {
+                DropLostSerialPort();
+                failureLogged = false;
+            }
+        } else if (g_relay.serialLink.load() != nullptr) {
+            // The port has gone, or was not there when the relay started.
+            if (RelayStopEvent().Wait(g_relay.reopenMs.load()) || !workers->catWorkerRunning.load()) break;
+            if (!RetrySerialPort(!failureLogged)) failureLogged = true;
         } else {
             RelayStopEvent().Wait(kIdleSleepMs);
         }

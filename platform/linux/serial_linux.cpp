@@ -75,6 +75,7 @@ struct SerialDevice::Impl {
     int writeWake = -1;
     std::atomic<bool> readCancelled{false};
     std::atomic<bool> writeCancelled{false};
+    std::atomic<bool> lost{false};
 };
 
 std::string SerialDevicePath(const std::string& portName) {
@@ -99,7 +100,25 @@ void SerialDevice::SetError(SerialErrorKind kind, int code, std::string text) {
 
 bool SerialDevice::Open(const std::string& path) {
     Close();
+    return OpenLine(path);
+}
+
+void SerialDevice::DropLine() {
+    if (m_impl->fd >= 0) ::flock(m_impl->fd, LOCK_UN);
+    CloseFd(m_impl->fd);
+    CloseFd(m_impl->slaveFd);
+}
+
+bool SerialDevice::Reopen(const std::string& path) {
+    DropLine();
+    return OpenLine(path);
+}
+
+bool SerialDevice::LineLost() const { return m_impl->lost.load(); }
+
+bool SerialDevice::OpenLine(const std::string& path) {
     m_error = {};
+    m_impl->lost.store(false);
     if (path.empty()) {
         SetError(SerialErrorKind::InvalidArgument, 0, "no device path");
         return false;
@@ -322,6 +341,7 @@ int SerialDevice::Read(uint8_t* dst, int count, const SerialReadTiming& timing) 
             continue;
         // End of file, EIO or a hang-up: the line is gone (an unplugged adapter,
         // a closed pseudo-terminal master).
+        m_impl->lost.store(true);
         failed = true;
         break;
     }
@@ -356,14 +376,20 @@ bool SerialDevice::Write(const uint8_t* src, int count, int timeoutMs) {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (!(n < 0 && errno == EAGAIN)) break;
+        if (!(n < 0 && errno == EAGAIN)) {
+            if (n < 0 && (errno == EIO || errno == ENXIO || errno == ENODEV)) m_impl->lost.store(true);
+            break;
+        }
         const int64_t wait = deadline - NowMs();
         if (wait <= 0) break;
         fds[0].revents = fds[1].revents = 0;
         const int r = ::poll(fds, nfds, static_cast<int>(wait));
         if (r < 0 && errno != EINTR) break;
         if (nfds == 2 && fds[1].revents != 0) break;
-        if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) && !(fds[0].revents & POLLOUT)) break;
+        if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) && !(fds[0].revents & POLLOUT)) {
+            m_impl->lost.store(true);
+            break;
+        }
     }
     if (done == count) return true;
     // The line took nothing for timeoutMs: it is stuck (the terminal does not
@@ -398,6 +424,7 @@ void SerialDevice::Close() {
     CloseFd(m_impl->writeWake);
     m_impl->readCancelled.store(false);
     m_impl->writeCancelled.store(false);
+    m_impl->lost.store(false);
     m_path.clear();
 }
 
