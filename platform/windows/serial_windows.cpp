@@ -18,6 +18,8 @@ constexpr DWORD kPurgeAll = PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURG
 // A manual-reset event, not signalled, unnamed.
 HANDLE NewEvent() { return CreateEventW(nullptr, TRUE, FALSE, nullptr); }
 
+constexpr DWORD kErrorNoSuchDevice = 433;  // ERROR_NO_SUCH_DEVICE, missing from MinGW's headers
+
 // Errors with which a driver fails every call on a port whose device has gone
 // (a pulled USB adapter): the handle stays, but nothing works on it any more.
 bool RemovalError(DWORD err) {
@@ -26,7 +28,7 @@ bool RemovalError(DWORD err) {
         case ERROR_BAD_COMMAND:
         case ERROR_DEVICE_REMOVED:
         case ERROR_DEVICE_NOT_CONNECTED:
-        case ERROR_NO_SUCH_DEVICE:
+        case kErrorNoSuchDevice:
         case ERROR_DEV_NOT_EXIST:
         case ERROR_GEN_FAILURE:
         case ERROR_INVALID_HANDLE:

@@ -2,7 +2,9 @@
 // gateway (a pseudo-terminal whose master closes): Linux only.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
+#include <vector>
 
 #include "platform/serial_device.h"
 #include "tests/serial/serial_timing.h"
@@ -48,6 +50,25 @@ TEST_F(SerialTiming, UnpluggedLineFailsWithoutSpinning) {
     EXPECT_LT(MsSince(cancelledAt), 100);
 
     EXPECT_EQ(WriteCAT(reinterpret_cast<const uint8_t*>("x"), 1), 0);
+}
+
+// The quiet gap is timed finely: no buffer ever ends before 100 ms of quiet
+// after its last byte, and none is held a millisecond past it.
+TEST_F(SerialTiming, QuietGapIsNeverCutShortNorRoundedUp) {
+    std::vector<int64_t> afterLastUs;
+    for (int i = 0; i < 15; ++i) {
+        std::promise<void> started;
+        auto f = ReadAsync(2048, &started);
+        started.get_future().wait();
+        ASSERT_TRUE(m_cat->Send("AB"));
+        const auto lastByte = Clock::now();
+        ASSERT_EQ(f.get().bytes, "AB");
+        afterLastUs.push_back(
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - lastByte).count());
+    }
+    for (const int64_t us : afterLastUs) EXPECT_GE(us, 100000);
+    std::sort(afterLastUs.begin(), afterLastUs.end());
+    EXPECT_LT(afterLastUs[afterLastUs.size() / 2], 101000) << "the median read was held past the gap";
 }
 
 // The termios2 rates: any rate the table names, the odd PCI_ ones included.
