@@ -57,9 +57,9 @@ bool Program::Start() {
                                     "XDG_CACHE_HOME=" + m_home + "/.cache",
                                     "XDG_RUNTIME_DIR=" + m_home,
                                     "QT_QPA_PLATFORM=offscreen"};
-    const std::set<std::string> replaced = {"HOME",           "HOMEDRIVE",     "QT_QPA_PLATFORM",
-                                            "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
-                                            "XDG_RUNTIME_DIR", "DISPLAY",       "WAYLAND_DISPLAY"};
+    const std::set<std::string> replaced = {
+        "HOME",           "HOMEDRIVE",       "QT_QPA_PLATFORM", "XDG_CONFIG_HOME", "XDG_DATA_HOME",
+        "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "DISPLAY",         "WAYLAND_DISPLAY"};
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
         if (replaced.count(entry.substr(0, entry.find('='))) == 0) env.push_back(entry);
@@ -154,7 +154,8 @@ LoopbackServer::LoopbackServer() {
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = 0;
     socklen_t len = sizeof a;
-    if (bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(m_listen, 4) != 0 ||
+    if (bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        listen(m_listen, 4) != 0 ||
         getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
         ::close(m_listen);
         m_listen = -1;

@@ -22,7 +22,8 @@ namespace {
 double Percentile(std::vector<double> v, double p) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5))];
+    return v[std::min(v.size() - 1,
+                      static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5))];
 }
 
 int Fail(const char* what) {
@@ -41,10 +42,11 @@ int main(int argc, char** argv) {
     bench::LoopbackServer van;
     if (!cat || !van.Listening()) return Fail("cannot make the pseudo-terminal or the server");
     const std::string binary = argc > 3 ? argv[3] : BRISKEN_BINARY;
-    bench::Program program(binary, "brisken-latency",
-                           "[COMPORT]\nport=" + cat->DevicePath() +
-                               "\nspeed=115.2K\n[STATUSBOX]\nshow=show\n[COMMON]\nauto_run=Y\nlog=" +
-                               (log ? "Y" : "N") + "\n");
+    bench::Program program(
+        binary, "brisken-latency",
+        "[COMPORT]\nport=" + cat->DevicePath() +
+            "\nspeed=115.2K\n[STATUSBOX]\nshow=show\n[COMMON]\nauto_run=Y\nlog=" +
+            (log ? "Y" : "N") + "\n");
     if (!program.Start()) return Fail("cannot start the program");
 
     bool answered = false;
@@ -87,8 +89,9 @@ int main(int argc, char** argv) {
         if (std::fscanf(f, "%lf %lf %lf", &load[0], &load[1], &load[2]) != 3) load[0] = -1;
         std::fclose(f);
     }
-    std::printf("terminal -> VAN through the program (log %s), %zu samples, beyond the %.0f ms gap:\n",
-                log ? "on" : "off", added.size(), kQuietGapMs);
+    std::printf(
+        "terminal -> VAN through the program (log %s), %zu samples, beyond the %.0f ms gap:\n",
+        log ? "on" : "off", added.size(), kQuietGapMs);
     std::printf("  p50 %.3f ms, p90 %.3f ms, p99 %.3f ms, max %.3f ms\n", Percentile(added, 0.5),
                 Percentile(added, 0.9), Percentile(added, 0.99), Percentile(added, 1.0));
     std::printf("  shortest write-to-arrival %.3f ms (%s)\n", shortest,

@@ -30,15 +30,24 @@ enum class Kind { Good, Noise, Big, Refused, Silent, ServerCloses, Garbage, CrRu
 
 const char* Name(Kind k) {
     switch (k) {
-        case Kind::Good: return "good transaction";
-        case Kind::Noise: return "noise before the request";
-        case Kind::Big: return "2049-byte buffers both ways";
-        case Kind::Refused: return "server refuses";
-        case Kind::Silent: return "server stays silent";
-        case Kind::ServerCloses: return "server closes mid-session";
-        case Kind::Garbage: return "server sends garbage";
-        case Kind::CrRun: return "terminal ends with a CR run";
-        case Kind::Unplug: return "unplugged mid-session, plugged in again";
+        case Kind::Good:
+            return "good transaction";
+        case Kind::Noise:
+            return "noise before the request";
+        case Kind::Big:
+            return "2049-byte buffers both ways";
+        case Kind::Refused:
+            return "server refuses";
+        case Kind::Silent:
+            return "server stays silent";
+        case Kind::ServerCloses:
+            return "server closes mid-session";
+        case Kind::Garbage:
+            return "server sends garbage";
+        case Kind::CrRun:
+            return "terminal ends with a CR run";
+        case Kind::Unplug:
+            return "unplugged mid-session, plugged in again";
     }
     return "?";
 }
@@ -47,13 +56,20 @@ Kind KindOf(int i, int sessions) {
     if (i == sessions / 2) return Kind::Unplug;
     if (i % 100 == 37) return Kind::Silent;
     switch (i % 20) {
-        case 3: return Kind::Refused;
-        case 5: return Kind::ServerCloses;
-        case 7: return Kind::Garbage;
-        case 9: return Kind::CrRun;
-        case 11: return Kind::Big;
-        case 13: return Kind::Noise;
-        default: return Kind::Good;
+        case 3:
+            return Kind::Refused;
+        case 5:
+            return Kind::ServerCloses;
+        case 7:
+            return Kind::Garbage;
+        case 9:
+            return Kind::CrRun;
+        case 11:
+            return Kind::Big;
+        case 13:
+            return Kind::Noise;
+        default:
+            return Kind::Good;
     }
 }
 
@@ -129,8 +145,8 @@ private:
     void Replug(int i);
     void Session(int i);
     void Figures(int n) {
-        std::printf("  after %4d sessions: RSS %6ld kB, open descriptors %d\n", n, m_program->RssKb(),
-                    m_program->OpenFds());
+        std::printf("  after %4d sessions: RSS %6ld kB, open descriptors %d\n", n,
+                    m_program->RssKb(), m_program->OpenFds());
     }
 
     int m_sessions;
@@ -295,22 +311,26 @@ int Soak::Run() {
         if (done == 1 || done == 100 || done == m_sessions) Figures(done);
     }
     const double cpu = m_program->CpuSeconds() - cpu0;
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     const int status = m_program->Stop();
     // Ended by our TERM, or exited by itself when asked to end: anything else is a crash.
-    if (crashes == 0 && !(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) && !WIFEXITED(status)) {
+    if (crashes == 0 && !(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) &&
+        !WIFEXITED(status)) {
         ++crashes;
     }
 
     std::printf("\n  %-42s %8s\n", "session kind", "sessions");
     for (const auto& [kind, n] : m_byKind) std::printf("  %-42s %8d\n", Name(kind), n);
     std::printf("  %-42s %8d\n", "all", done);
-    std::printf("  (log folder unwritable for sessions %d to %d)\n", unwritableFrom, unwritableTo - 1);
-    std::printf("\n  bytes terminal -> VAN %llu, VAN -> terminal %llu (each checked at the far end)\n",
-                static_cast<unsigned long long>(m_toVan), static_cast<unsigned long long>(m_toCat));
+    std::printf("  (log folder unwritable for sessions %d to %d)\n", unwritableFrom,
+                unwritableTo - 1);
+    std::printf(
+        "\n  bytes terminal -> VAN %llu, VAN -> terminal %llu (each checked at the far end)\n",
+        static_cast<unsigned long long>(m_toVan), static_cast<unsigned long long>(m_toCat));
     std::printf("  mismatches %d, crashes %d\n", m_mismatches, crashes);
-    std::printf("  program CPU %.3f s in %.0f s: %.2f ms per session (%.2f %% of a core)\n", cpu, wall,
-                1000.0 * cpu / std::max(1, done), 100.0 * cpu / wall);
+    std::printf("  program CPU %.3f s in %.0f s: %.2f ms per session (%.2f %% of a core)\n", cpu,
+                wall, 1000.0 * cpu / std::max(1, done), 100.0 * cpu / wall);
     double load[3] = {0, 0, 0};
     if (FILE* f = std::fopen("/proc/loadavg", "r")) {
         if (std::fscanf(f, "%lf %lf %lf", &load[0], &load[1], &load[2]) != 3) load[0] = -1;

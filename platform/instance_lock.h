@@ -6,9 +6,9 @@ namespace platform {
 
 // What an attempt to become the one running copy found.
 enum class InstanceClaim {
-    Held,          // this process holds the lock now
-    HeldElsewhere, // another process of this user holds it
-    Unavailable,   // no lock can be made here (no usable folder, the system refused)
+    Held,           // this process holds the lock now
+    HeldElsewhere,  // another process of this user holds it
+    Unavailable,    // no lock can be made here (no usable folder, the system refused)
 };
 
 // The per-user lock that lets one copy of the program run. Linux: flock on

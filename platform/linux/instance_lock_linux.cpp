@@ -1,5 +1,3 @@
-#include "platform/instance_lock.h"
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -7,6 +5,7 @@
 
 #include <cerrno>
 
+#include "platform/instance_lock.h"
 #include "platform/system.h"
 
 namespace platform {

@@ -1,14 +1,14 @@
 // The lock of the one running copy on Linux, within one process: a second
 // holder is refused while the first lives and takes it as soon as it is gone;
 // the folder it lives in.
-#include <gtest/gtest.h>
+#include "platform/instance_lock.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
 #include <string>
 
-#include "platform/instance_lock.h"
 #include "platform/system.h"
 #include "tests/support/temp_dir.h"
 

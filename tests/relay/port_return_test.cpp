@@ -37,7 +37,8 @@ protected:
     std::string Log() const {
         std::string all;
         if (!fs::is_directory(dir / "CATLOG")) return all;
-        for (const auto& e : fs::directory_iterator(dir / "CATLOG")) all += ReadFile(e.path().string());
+        for (const auto& e : fs::directory_iterator(dir / "CATLOG"))
+            all += ReadFile(e.path().string());
         return all;
     }
     static size_t Count(const std::string& text, const std::string& what) {
@@ -82,8 +83,8 @@ TEST_F(PortReturn, VanishedPortIsClosedRetriedQuietlyAndServedAgainWhereItsLinkP
     first->Hangup();
     ASSERT_TRUE(WaitUntil([] { return !g_relay.serialOpen.load(); }, 3000));
     EXPECT_TRUE(van.WaitClosed(1, 3000));
-    EXPECT_TRUE(WaitUntil([&] { return LastTransferStateIs("Serial Open FAIL", kErrorColour); },
-                          3000));
+    EXPECT_TRUE(
+        WaitUntil([&] { return LastTransferStateIs("Serial Open FAIL", kErrorColour); }, 3000));
     EXPECT_EQ(display.CallsTo(RecordingDisplay::Line::Link).back().text,
               "CAT : 비연결 | VAN : 비연결");
     // Several tries fail while it is gone; only the first is logged.
