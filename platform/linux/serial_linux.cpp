@@ -329,10 +329,11 @@ int SerialDevice::Read(uint8_t* dst, int count, const SerialReadTiming& timing) 
         const Clock::time_point until = got > 0 ? std::min(deadline, lastByte + interval) : deadline;
         if (now >= until) break;
         auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(until - now).count();
-        // A thread woken from a long sleep is late by a good part of a
-        // millisecond on some machines (virtual ones above all), one woken
-        // from a short sleep much less: a long wait stops short of its end
-        // once, and the loop waits out the rest.
+        // The kernel lets a poll end late by a thousandth of its length
+        // (100 us on the quiet gap), whatever the thread's timer slack, and a
+        // thread that has slept long wakes slowly on some machines: a long
+        // wait stops short of its end once, and the loop waits out the rest
+        // in a short one, which ends on time.
         if (left > 2 * kFinalApproachNs) left -= kFinalApproachNs;
         const timespec wait{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
         fds[0].revents = fds[1].revents = 0;
