@@ -5,8 +5,13 @@
 # Where there is no display the program runs headless (Qt's offscreen platform).
 # Everything happens under a temporary HOME, so the user's own settings,
 # autostart entry and desktop are never touched.
+#   ./run-demo.sh            the Linux program
+#   ./run-demo.sh windows    brisken.exe under Wine (tools/windows-demo.sh)
 set -eu
 cd "$(dirname "$0")"
+if [ "${1:-}" = windows ]; then
+    exec sh tools/windows-demo.sh
+fi
 ./setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build --target brisken catsim_cli vansim_tool

@@ -17,27 +17,30 @@ if [ "$mode" = windows ]; then
     ./setup.sh windows
     dir=build-windows
     cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-          -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DBRISKEN_BUILD_GUI=OFF >/dev/null
+          -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DBRISKEN_BUILD_GUI=ON >/dev/null
     cmake --build "$dir" -j 2
 
     # One Wine prefix inside the build folder, made once; one server for the
     # whole run (the tests start many short programs, two at a time), ended at
-    # the end whatever happens.
+    # the end whatever happens. The windows are drawn on a virtual display of
+    # the run's own (Xvfb), ended by its pid at the end.
     WINEPREFIX="$(pwd)/$dir/wine-prefix"
     WINEDEBUG=-all
-    WINEDLLOVERRIDES="mscoree,mshtml="
+    WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
     export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
-    unset DISPLAY WAYLAND_DISPLAY || true
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        wineboot -i >/dev/null 2>&1
-    fi
+    unset WAYLAND_DISPLAY || true
+    trap 'sh tests/support/windows/com_pair.sh stop "$dir"; sh tests/support/windows/tls_front.sh stop "$dir"; wineserver -k 2>/dev/null || true; sh tests/support/windows/wine_prefix.sh xvfb-stop "$dir/xvfb"' EXIT INT TERM
+    sh tests/support/windows/wine_prefix.sh xvfb-start "$dir/xvfb"
+    TALMIRA_WINE_DISPLAY=$(cat "$dir/xvfb/display")
+    DISPLAY="$TALMIRA_WINE_DISPLAY"
+    export TALMIRA_WINE_DISPLAY DISPLAY
+    sh tests/support/windows/wine_prefix.sh prefix "$WINEPREFIX"
     wineserver -p </dev/null >/dev/null 2>&1 || true  # one may be running already
     # Wine's own services start with the first program and live as long as
     # the server; started here, they hold none of CTest's output pipes.
     wine cmd /c exit </dev/null >/dev/null 2>&1
     # COM11 and COM12 for the serial tests: two ends of a socat pair; and
     # the TLS fronts of the HTTPS tests. Both ended by their pids at the end.
-    trap 'sh tests/support/windows/com_pair.sh stop "$dir"; sh tests/support/windows/tls_front.sh stop "$dir"; wineserver -k 2>/dev/null || true' EXIT INT TERM
     sh tests/support/windows/com_pair.sh start "$dir"
     sh tests/support/windows/tls_front.sh start "$dir"
     ctest --test-dir "$dir" --output-on-failure -LE slow -j 2

@@ -16,7 +16,7 @@ if [ "${1:-}" = fuzz ]; then
     PKGS="$PKGS clang libclang-rt-dev"
 elif [ "${1:-}" = windows ]; then
     PKGS="cmake ninja-build g++-mingw-w64-x86-64-posix googletest rapidjson-dev
-wine wine64 socat openssl"
+wine wine64 socat openssl xvfb fonts-noto-cjk netpbm"
 fi
 
 missing=""

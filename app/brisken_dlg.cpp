@@ -1,5 +1,6 @@
 #include "app/brisken_dlg.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -86,10 +87,34 @@ void CBriskenDlg::PrepareStart() {
     }
     ConfigureTrafficLog(g_paths.exeDir + "CATLOG", g_paths.exeBase);
 
-    // Two copies started within this wait of each other both see two and both end.
-    platform::SleepMs(m_options.copyWaitMs);
-    const int copies = m_options.countCopies ? m_options.countCopies(g_paths.exeName)
-                                             : platform::CountRunningCopies(g_paths.exeName);
+    // The per-user lock decides between copies started at the same moment
+    // (the session's autostart and a double-click): the one that holds it
+    // stays. A copy that is just ending may still hold it, so it is tried
+    // through the whole wait before this copy counts as the second.
+    const auto claim = [this] {
+        return m_options.claimInstance
+                   ? m_options.claimInstance()
+                   : m_instanceLock.TryAcquire(g_paths.exeBase, g_paths.installDir);
+    };
+    constexpr int kClaimRetryMs = 50;
+    const int64_t waitEnd = platform::MonotonicMs() + m_options.copyWaitMs;
+    platform::InstanceClaim claimed = claim();
+    for (int64_t left = waitEnd - platform::MonotonicMs(); left > 0;
+         left = waitEnd - platform::MonotonicMs()) {
+        platform::SleepMs(static_cast<int>(claimed == platform::InstanceClaim::HeldElsewhere
+                                               ? std::min<int64_t>(left, kClaimRetryMs)
+                                               : left));
+        if (claimed == platform::InstanceClaim::HeldElsewhere) claimed = claim();
+    }
+    // Without a lock (no folder for it) the count decides alone, as it always
+    // did: two copies started within the wait of each other both end.
+    int copies = 1;
+    if (claimed == platform::InstanceClaim::HeldElsewhere) {
+        copies = 2;
+    } else if (claimed == platform::InstanceClaim::Unavailable) {
+        copies = m_options.countCopies ? m_options.countCopies(g_paths.exeName)
+                                       : platform::CountRunningCopies(g_paths.exeName);
+    }
     if (copies < 2) {
         LoadSettings(g_paths.iniPath);
     } else {
@@ -168,7 +193,16 @@ bool CBriskenDlg::Initialise(IMainWindowView& view) {
     SetLinkText(kNotLinked);
     ShowStatusWindow(false);
     SyncSelectors();
-    if (g_autoConnect) OnConnect();
+    if (g_autoConnect) {
+        // An adapter that appears a few seconds after login is not in the list
+        // yet: its configured name is offered, so the connect can wait for it.
+        const std::string configured = ConfiguredPortName();
+        if (view.Selection(ids::kPortList) < 1 && !configured.empty()) {
+            view.AddItem(ids::kPortList, configured);
+            view.Select(ids::kPortList, view.ItemCount(ids::kPortList) - 1);
+        }
+        Connect(false);
+    }
     return true;
 }
 
@@ -336,7 +370,9 @@ void CBriskenDlg::SetButtonsRunning(bool running) {
     m_view->Enable(ids::kSpeedList, !running);
 }
 
-void CBriskenDlg::OnConnect() {
+void CBriskenDlg::OnConnect() { Connect(true); }
+
+void CBriskenDlg::Connect(bool clicked) {
     // A "COMn" item has its number; a device-path item has none and is opened
     // by its name.
     const std::string port = GetSelectedPortName();
@@ -351,11 +387,18 @@ void CBriskenDlg::OnConnect() {
     if (!m_relay->OpenSerialPort(port, speed)) {
         // Queued behind what the open itself wrote, so this text is the one that stays.
         Post([this] { ShowTransferState("시리얼 연결 오류", kErrorColour); });
-        Tell(msgbox::WindowQuestion("시리얼 연결 오류\n\n선택한 포트가 사용 중인지 확인해 보세요.",
-                                    msgbox::Buttons::OkCancel));
-        return;
+        if (clicked) {
+            Tell(msgbox::WindowQuestion("시리얼 연결 오류\n\n선택한 포트가 사용 중인지 확인해 보세요.",
+                                        msgbox::Buttons::OkCancel));
+            return;
+        }
+        // The start's own connect: the adapter may appear a few seconds after
+        // login, or another program may hold the port for a moment, and nobody
+        // may be at the PC to click. The relay runs and the terminal worker
+        // tries the port every 2 s; Disconnect stops that.
+    } else {
+        Post([this] { ShowTransferState("", kNormalColour); });
     }
-    Post([this] { ShowTransferState("", kNormalColour); });
     m_relay->StartWorkers(this);
     SetButtonsRunning(true);
     m_showAllowed = false;

@@ -9,6 +9,7 @@
 #include "app/message_box.h"
 #include "config/port_discovery.h"
 #include "config/setting_dlg.h"
+#include "platform/instance_lock.h"
 #include "relay/display.h"
 #include "update/update_check.h"
 #include "update/update_dlg.h"
@@ -76,6 +77,9 @@ struct StartOptions {
     std::string exePath;      // "": the running executable
     int copyWaitMs = 500;     // wait before counting the running copies
     std::function<int(const std::string& exeName)> countCopies;
+    // One try at the per-user lock of the one running copy (the real lock
+    // when empty); tried again through the copy wait while another holds it.
+    std::function<platform::InstanceClaim()> claimInstance;
     std::function<int()> deleteAutoRun;  // for "/uninstall"
     std::function<bool()> networkUp;
     // How long the start waits for a network that comes up late (checking once
@@ -128,7 +132,9 @@ public:
     // The show permission: while false nothing may make the window visible.
     bool ShowAllowed() const { return m_showAllowed; }
 
-    // Connection control.
+    // Connection control. OnConnect is the user's Connect: a port that does not
+    // open is reported in a message box. The start's automatic connect asks
+    // nobody: the relay runs and keeps trying the port until it opens.
     void OnConnect();
     void OnDisconnect();
     void StopRelay();
@@ -177,6 +183,7 @@ public:
     CAboutDialog* AboutBox() const { return m_aboutBox.get(); }
 
 private:
+    void Connect(bool clicked);
     void PrepareStart();
     bool Initialise(IMainWindowView& view);
     void CheckCommandLine();
@@ -207,6 +214,7 @@ private:
     bool m_trayRetrying = false;
     std::string m_linkText;
 
+    platform::InstanceLock m_instanceLock;  // held for the program's life
     std::unique_ptr<CProgressDlg> m_statusWindow;
     std::unique_ptr<CAboutDialog> m_aboutBox;
 };

@@ -12,6 +12,7 @@ struct LogTarget {
     std::mutex mutex;  // one open-write-close at a time: lines never interleave
     bool configured = false;
     std::string folder;
+    std::string privateFolder;  // the folder last made private
     std::string exeBase;
     platform::LocalClock clock;
 };
@@ -108,12 +109,17 @@ void WriteTrafficLog(TrafficKind kind, const void* data, int length) {
         DeriveFromExecutable(t);
         t.configured = true;
     }
-    if (!platform::IsDirectory(t.folder) && !platform::MakeDirectory(t.folder)) return;
+    // The trace holds card transactions: its folder and files are the user's
+    // alone. The folder is checked once per process (and again if it goes).
+    if (t.privateFolder != t.folder || !platform::IsDirectory(t.folder)) {
+        if (!platform::MakePrivateDirectory(t.folder)) return;
+        t.privateFolder = t.folder;
+    }
     const platform::LocalTime now = t.clock ? t.clock() : platform::NowLocal();
     const std::string path = platform::JoinPath(t.folder, TrafficLogFileName(t.exeBase, now));
     const std::string line = FormatTrafficLine(kind, data, length, now);
     // Binary append: the CR LF is part of the line on every platform.
-    std::FILE* f = platform::OpenFile(path, "ab");
+    std::FILE* f = platform::OpenPrivateAppend(path);
     if (f == nullptr) return;
     std::fwrite(line.data(), 1, line.size(), f);
     std::fclose(f);

@@ -67,6 +67,19 @@ public:
     // it, Os for anything else.
     bool Open(const std::string& path);
 
+    // A line that has gone (LineLost) is let go of and opened again: only the
+    // port's own handle is closed and made anew, while the wake-ups and a
+    // cancel that came meanwhile stay, so a stop is never missed. The path is
+    // opened afresh (a link is followed to wherever it points now). Same
+    // results as Open; the caller configures the line again.
+    void DropLine();
+    bool Reopen(const std::string& path);
+
+    // True once a read or write has failed because the device is gone (an
+    // unplugged adapter, a closed pseudo-terminal master; Windows: the driver's
+    // device-removed errors), until the next open. Any thread.
+    bool LineLost() const;
+
     bool IsOpen() const;
 
     // The events a pending read or write waits on besides the line itself
@@ -128,6 +141,7 @@ public:
 private:
     friend bool OpenPseudoTerminal(SerialDevice& device, std::string& slavePath);
     void SetError(SerialErrorKind kind, int code, std::string text);
+    bool OpenLine(const std::string& path);  // Open without the Close first
 
     struct Impl;  // the platform's handles
     std::unique_ptr<Impl> m_impl;

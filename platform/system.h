@@ -51,4 +51,13 @@ std::string PathText(const std::filesystem::path& path);
 // fopen for a UTF-8 path.
 std::FILE* OpenFile(const std::string& path, const char* mode);
 
+// For files only the user may read (the traffic log holds card transactions).
+// Linux: the folder made (or, when it exists and is the user's, set) 0700; true
+// when it exists afterwards. Windows: MakeDirectory (the profile's folders are
+// the user's already).
+bool MakePrivateDirectory(const std::string& path);
+// Opens a file for binary appending, made 0600 on Linux (an existing file of
+// the user's is set 0600); null on failure. Windows: OpenFile(path, "ab").
+std::FILE* OpenPrivateAppend(const std::string& path);
+
 }  // namespace platform

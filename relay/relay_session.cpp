@@ -75,6 +75,25 @@ void RelayFromCAT() {
     if (length > 0) {
         const int more = ReadCAT(buf + 1, kMoreBytes);
         if (more > 0) length += more;  // a failed continuation adds nothing
+
+        // A buffer for a link that is up goes to the VAN before anything is
+        // shown or traced: the terminal waits on the VAN's answer, and the
+        // window and the log file can take their time. Lines and texts come
+        // in the same order as ever.
+        const CATSessionEnd end = CATSessionEndRule(buf, length);
+        if (g_relay.vanConnected.load() && end == CATSessionEnd::None) {
+            g_relay.catActive = true;
+            const int sent = SendToVAN(buf, length);
+            SetProgressText("CAT->PC");
+            LogBytes(TrafficKind::CatToPc, buf, length);
+            SetProgressText("PC->VAN");
+            LogBytes(TrafficKind::PcToVan, buf, length);
+            // A send cut short by a stop is left to the stop, which closes
+            // the port first and so sends the terminal nothing.
+            if (sent < 0 && !RelayStopEvent().Signalled()) DisconnectVAN();
+            KeepAlive();
+            return;
+        }
         SetProgressText("CAT->PC");
         LogBytes(TrafficKind::CatToPc, buf, length);
 
@@ -93,20 +112,12 @@ void RelayFromCAT() {
             if (request) HandleRequest(buf, length);
         } else {
             g_relay.catActive = true;
-            const CATSessionEnd end = CATSessionEndRule(buf, length);
             if (end == CATSessionEnd::EscRun) {
                 // The terminal ended the session itself: nothing to announce.
                 g_relay.catActive = false;
                 DisconnectVAN();
-            } else if (end == CATSessionEnd::CrRun) {
-                DisconnectVAN();  // catActive still set: the terminal gets the ESC burst
             } else {
-                const int sent = SendToVAN(buf, length);
-                SetProgressText("PC->VAN");
-                LogBytes(TrafficKind::PcToVan, buf, length);
-                // A send cut short by a stop is left to the stop, which closes
-                // the port first and so sends the terminal nothing.
-                if (sent < 0 && !RelayStopEvent().Signalled()) DisconnectVAN();
+                DisconnectVAN();  // a CR run; catActive still set: the terminal gets the ESC burst
             }
         }
     }
@@ -151,9 +162,20 @@ void RelayFromVAN() { RelayFromVANPass(); }
 int CATWorkerProc(RelayWorkers* workers, IDisplayTarget* owner) {
     IDisplayTarget* none = nullptr;
     g_relay.mainWindow.compare_exchange_strong(none, owner);
+    // Only the first failed try of a run of them is logged: an adapter left
+    // unplugged for a week must not fill the disk.
+    bool failureLogged = false;
     while (workers->catWorkerRunning.load()) {
         if (g_relay.serialOpen.load()) {
             RelayFromCAT();  // paced by the serial read time-outs
+            if (SerialLineLost()) {
+                DropLostSerialPort();
+                failureLogged = false;
+            }
+        } else if (g_relay.serialLink.load() != nullptr) {
+            // The port has gone, or was not there when the relay started.
+            if (RelayStopEvent().Wait(g_relay.reopenMs.load()) || !workers->catWorkerRunning.load()) break;
+            if (!RetrySerialPort(!failureLogged)) failureLogged = true;
         } else {
             RelayStopEvent().Wait(kIdleSleepMs);
         }

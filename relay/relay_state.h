@@ -42,6 +42,10 @@ struct RelayState {
     // link (720 = about 72 s). Tests shorten the limit.
     std::atomic<int32_t> keepAliveStep{5};
     std::atomic<int32_t> keepAliveLimit{720};
+
+    // How often the terminal worker tries a port that has gone (ms). Tests
+    // shorten it.
+    std::atomic<int32_t> reopenMs{2000};
 };
 
 extern RelayState g_relay;

@@ -8,6 +8,7 @@
 #include "platform/clock.h"
 #include "platform/serial_device.h"
 #include "relay/display.h"
+#include "relay/relay_session.h"
 #include "relay/relay_state.h"
 
 namespace {
@@ -45,6 +46,19 @@ platform::SerialStopBits StopBitsFromText(const std::string& text) {
 }
 
 void LogEvent(const char* text) { WriteTrafficLog(TrafficKind::Event, text, 0); }
+
+void LogOpenResult(const std::string& portName, const std::string& speed, int code) {
+    char line[160];
+    if (code == 0) {
+        std::snprintf(line, sizeof line, "Serial Open OK (Port : %s, Baudrate : %s)",
+                      Cut31(portName).c_str(), Cut31(speed).c_str());
+    } else {
+        std::snprintf(line, sizeof line,
+                      "Serial Open FAIL (Port : %s, Baudrate : %s) [ErrorCode : %d]",
+                      Cut31(portName).c_str(), Cut31(speed).c_str(), code);
+    }
+    LogEvent(line);
+}
 
 }  // namespace
 
@@ -112,6 +126,10 @@ int CSerialCommCls::Open() {
 
 void CSerialCommCls::ConfigurePort() {
     if (m_open.load() != 1) return;
+    ConfigureDevice();
+}
+
+void CSerialCommCls::ConfigureDevice() {
     platform::SerialLineSettings settings;
     settings.baud = SpeedTextToBaud(m_speed);
     settings.parity = ParityFromText(m_parity);
@@ -119,6 +137,37 @@ void CSerialCommCls::ConfigurePort() {
     settings.stopBits = StopBitsFromText(m_stopBits);
     m_device->Configure(settings);  // purges both directions first
     m_device->SetRts(true);         // a pseudo-terminal has no modem lines: ignored
+}
+
+bool CSerialCommCls::LineLost() const { return m_device->LineLost(); }
+
+void CSerialCommCls::LoseLine() {
+    m_open.store(0);
+    std::lock_guard write(m_writeMutex);
+    std::lock_guard line(m_lineMutex);
+    m_device->DropLine();
+}
+
+int CSerialCommCls::Reopen() {
+    std::lock_guard write(m_writeMutex);
+    std::lock_guard line(m_lineMutex);
+    if (m_open.load() == 1) return 0;
+    if (!m_device->Reopen(SerialDevicePath(m_portName))) return SERIAL_ERR_OPEN;
+    // The wake-ups stay from the first open; a port that never opened makes them now.
+    int code = 0;
+    if (!m_device->CreateReadWakeup()) {
+        code = SERIAL_ERR_READ_EVENT;
+    } else if (!m_device->CreateWriteWakeup()) {
+        code = SERIAL_ERR_WRITE_EVENT;
+    }
+    if (code != 0) {
+        m_device->DropLine();
+        return code;
+    }
+    ConfigureDevice();
+    m_device->SetDtr(true);
+    m_open.store(1);
+    return 0;
 }
 
 void CSerialCommCls::Close() {
@@ -144,12 +193,19 @@ int CSerialCommCls::Read(uint8_t* dst, int count) {
 int CSerialCommCls::Write(const uint8_t* buf, int count) {
     if (m_open.load() != 1) return 0;
     std::lock_guard lock(m_writeMutex);
+    if (m_open.load() != 1) return 0;  // the line went while this write waited
     return m_device->Write(buf, count, kWriteTimeoutMs) ? 1 : 0;
 }
 
-void CSerialCommCls::CancelRead() { m_device->CancelRead(); }
+void CSerialCommCls::CancelRead() {
+    std::lock_guard line(m_lineMutex);
+    m_device->CancelRead();
+}
 
-void CSerialCommCls::CancelWrite() { m_device->CancelWrite(); }
+void CSerialCommCls::CancelWrite() {
+    std::lock_guard line(m_lineMutex);
+    m_device->CancelWrite();
+}
 
 bool OpenSerialPort(const std::string& portName, const std::string& speed) {
     return OpenSerialPort(portName, speed, SerialDeviceFactory{});
@@ -166,26 +222,15 @@ bool OpenSerialPort(const std::string& portName, const std::string& speed,
     g_relay.serialLink.store(link);
 
     const int code = link->Open();
-    char line[160];
     if (code == 0) {
         g_relay.serialOpen.store(true);
         SetTransferState("", kNormalColour);
-        if (RelayLogging()) {
-            std::snprintf(line, sizeof line, "Serial Open OK (Port : %s, Baudrate : %s)",
-                          Cut31(portName).c_str(), Cut31(speed).c_str());
-            LogEvent(line);
-        }
-        return true;
+    } else {
+        g_relay.serialOpen.store(false);
+        SetTransferState("Serial Open FAIL", kErrorColour);
     }
-    g_relay.serialOpen.store(false);
-    SetTransferState("Serial Open FAIL", kErrorColour);
-    if (RelayLogging()) {
-        std::snprintf(line, sizeof line,
-                      "Serial Open FAIL (Port : %s, Baudrate : %s) [ErrorCode : %d]",
-                      Cut31(portName).c_str(), Cut31(speed).c_str(), code);
-        LogEvent(line);
-    }
-    return false;
+    if (RelayLogging()) LogOpenResult(portName, speed, code);
+    return code == 0;
 }
 
 int ReadCAT(uint8_t* dst, int count) {
@@ -220,4 +265,38 @@ void CloseSerialPort() {
         delete link;
     }
     if (RelayLogging()) LogEvent("Serial CLOSE");
+}
+
+bool SerialLineLost() {
+    CSerialCommCls* link = g_relay.serialLink.load();
+    return link != nullptr && link->LineLost();
+}
+
+void DropLostSerialPort() {
+    CSerialCommCls* link = g_relay.serialLink.load();
+    if (link == nullptr) return;
+    g_relay.serialOpen.store(false);
+    link->LoseLine();
+    if (RelayLogging()) LogEvent("Serial CLOSE");
+    // The terminal that used the session is gone with its line: the link ends
+    // as a failed session ends, with nothing sent to a port that is not there.
+    g_relay.catActive = false;
+    DisconnectVAN();
+    UpdateLinkText();
+    SetTransferState("Serial Open FAIL", kErrorColour);
+}
+
+bool RetrySerialPort(bool logFailure) {
+    CSerialCommCls* link = g_relay.serialLink.load();
+    if (link == nullptr) return false;
+    const int code = link->Reopen();
+    if (code != 0) {
+        if (logFailure && RelayLogging()) LogOpenResult(link->PortName(), link->Speed(), code);
+        return false;
+    }
+    g_relay.serialOpen.store(true);
+    if (RelayLogging()) LogOpenResult(link->PortName(), link->Speed(), 0);
+    SetTransferState("", kNormalColour);
+    UpdateLinkText();
+    return true;
 }

@@ -41,6 +41,16 @@ public:
     // Clears the open flag, lowers DTR, purges and releases the port. UI thread.
     void Close();
 
+    // The device has gone (see SerialDevice::LineLost). Any thread.
+    bool LineLost() const;
+    // Terminal worker, for a port that has gone or never opened: LoseLine clears
+    // the open flag and lets go of the device's handle (nothing is sent: the
+    // device is not there); Reopen opens the port name afresh and configures
+    // it, with Open's results. Neither waits for anything but a write already
+    // on the line; a cancel of the read that comes meanwhile still holds.
+    void LoseLine();
+    int Reopen();
+
     // The read, write and cancel operations behind ReadCAT, WriteCAT and
     // CancelCATRead; same results.
     int Read(uint8_t* dst, int count);
@@ -59,6 +69,8 @@ public:
     static constexpr int kWriteTimeoutMs = 1000;
 
 private:
+    void ConfigureDevice();
+
     std::string m_portName;
     std::string m_speed;
     std::string m_parity;
@@ -66,7 +78,11 @@ private:
     std::string m_stopBits;
     std::unique_ptr<platform::SerialDevice> m_device;
     std::atomic<int> m_open{0};
-    std::mutex m_writeMutex;                        // one write (one burst) on the line at a time
+    std::mutex m_writeMutex;  // one write (one burst) on the line at a time
+    // Held while the device's handles change under running workers (LoseLine,
+    // Reopen) and by the cancels from other threads that use them; taken after
+    // m_writeMutex.
+    mutable std::mutex m_lineMutex;
     std::array<uint8_t, kMaxRead> m_readScratch{};  // terminal worker only
 };
 
@@ -98,3 +114,15 @@ void SendCATControl(uint8_t byte);
 void CancelCATRead();
 // Closes the port and logs "Serial CLOSE". UI thread, workers stopped.
 void CloseSerialPort();
+
+// The terminal's port coming back. Terminal worker only.
+// True when the open port has gone (an unplugged adapter).
+bool SerialLineLost();
+// Lets go of a port that has gone: "Serial CLOSE" logged, the link line and
+// "Serial Open FAIL" shown, a VAN link ended as a failed session ends.
+void DropLostSerialPort();
+// Opens the configured port once more (a link path is followed afresh). On
+// success: "Serial Open OK (...)" logged, the lines show the port open, true.
+// On failure "Serial Open FAIL (...)" is logged only when logFailure is set.
+// False also when there is no port object to retry.
+bool RetrySerialPort(bool logFailure);

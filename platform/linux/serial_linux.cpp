@@ -8,6 +8,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -68,6 +69,9 @@ bool WaitForWake(int wakeFd, int64_t ms) {
 
 }  // namespace
 
+// How far ahead of a wait's end the first wake-up is set (see Read).
+constexpr int64_t kFinalApproachNs = 300000;
+
 struct SerialDevice::Impl {
     int fd = -1;
     int slaveFd = -1;  // pseudo-terminal pairs made here only
@@ -75,6 +79,7 @@ struct SerialDevice::Impl {
     int writeWake = -1;
     std::atomic<bool> readCancelled{false};
     std::atomic<bool> writeCancelled{false};
+    std::atomic<bool> lost{false};
 };
 
 std::string SerialDevicePath(const std::string& portName) {
@@ -99,7 +104,25 @@ void SerialDevice::SetError(SerialErrorKind kind, int code, std::string text) {
 
 bool SerialDevice::Open(const std::string& path) {
     Close();
+    return OpenLine(path);
+}
+
+void SerialDevice::DropLine() {
+    if (m_impl->fd >= 0) ::flock(m_impl->fd, LOCK_UN);
+    CloseFd(m_impl->fd);
+    CloseFd(m_impl->slaveFd);
+}
+
+bool SerialDevice::Reopen(const std::string& path) {
+    DropLine();
+    return OpenLine(path);
+}
+
+bool SerialDevice::LineLost() const { return m_impl->lost.load(); }
+
+bool SerialDevice::OpenLine(const std::string& path) {
     m_error = {};
+    m_impl->lost.store(false);
     if (path.empty()) {
         SetError(SerialErrorKind::InvalidArgument, 0, "no device path");
         return false;
@@ -281,24 +304,40 @@ int SerialDevice::CurrentDataBits() const {
 int SerialDevice::Read(uint8_t* dst, int count, const SerialReadTiming& timing) {
     if (dst == nullptr || count <= 0 || m_impl->fd < 0) return -1;
     if (m_impl->readCancelled.load()) return 0;
+    // The quiet gap that ends a buffer is timed to the microsecond, from the
+    // moment the last byte was taken: whole milliseconds would end some
+    // buffers before the gap had passed and hold others up to a millisecond
+    // longer, and the kernel's default timer slack would add to it.
+    thread_local const bool preciseTimers = ::prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0) == 0;
+    (void)preciseTimers;
 
-    const int64_t start = NowMs();
-    const int64_t deadline =
-        start + timing.totalConstMs + static_cast<int64_t>(count) * timing.totalPerByteMs;
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point deadline =
+        start + std::chrono::milliseconds(timing.totalConstMs +
+                                          static_cast<int64_t>(count) * timing.totalPerByteMs);
+    const auto interval = std::chrono::milliseconds(timing.intervalMs);
     int got = 0;
-    int64_t lastByte = start;
+    Clock::time_point lastByte = start;
     bool failed = false;
     bool woken = false;
     pollfd fds[2] = {{m_impl->fd, POLLIN, 0}, {m_impl->readWake, POLLIN, 0}};
     const nfds_t nfds = m_impl->readWake >= 0 ? 2 : 1;
 
     while (got < count) {
-        const int64_t now = NowMs();
-        int64_t wait = deadline - now;
-        if (got > 0) wait = std::min(wait, lastByte + timing.intervalMs - now);
-        if (wait <= 0) break;
+        const Clock::time_point now = Clock::now();
+        const Clock::time_point until = got > 0 ? std::min(deadline, lastByte + interval) : deadline;
+        if (now >= until) break;
+        auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(until - now).count();
+        // The kernel lets a poll end late by a thousandth of its length
+        // (100 us on the quiet gap), whatever the thread's timer slack, and a
+        // thread that has slept long wakes slowly on some machines: a long
+        // wait stops short of its end once, and the loop waits out the rest
+        // in a short one, which ends on time.
+        if (left > 2 * kFinalApproachNs) left -= kFinalApproachNs;
+        const timespec wait{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
         fds[0].revents = fds[1].revents = 0;
-        const int r = ::poll(fds, nfds, static_cast<int>(wait));
+        const int r = ::ppoll(fds, nfds, &wait, nullptr);
         if (r < 0) {
             if (errno == EINTR) continue;
             failed = true;
@@ -314,7 +353,7 @@ int SerialDevice::Read(uint8_t* dst, int count, const SerialReadTiming& timing) 
         const ssize_t n = ::read(m_impl->fd, dst + got, static_cast<size_t>(count - got));
         if (n > 0) {
             got += static_cast<int>(n);
-            lastByte = NowMs();
+            lastByte = Clock::now();
             continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EINTR) &&
@@ -322,6 +361,7 @@ int SerialDevice::Read(uint8_t* dst, int count, const SerialReadTiming& timing) 
             continue;
         // End of file, EIO or a hang-up: the line is gone (an unplugged adapter,
         // a closed pseudo-terminal master).
+        m_impl->lost.store(true);
         failed = true;
         break;
     }
@@ -330,7 +370,9 @@ int SerialDevice::Read(uint8_t* dst, int count, const SerialReadTiming& timing) 
     if (failed) {
         // Sit out the time an idle read would take, so a caller that retries
         // a dead line paces itself instead of spinning; a cancel still ends it.
-        WaitForWake(m_impl->readWake, deadline - NowMs());
+        WaitForWake(m_impl->readWake, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          deadline - Clock::now())
+                                          .count());
         return -1;
     }
     return 0;
@@ -356,14 +398,20 @@ bool SerialDevice::Write(const uint8_t* src, int count, int timeoutMs) {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (!(n < 0 && errno == EAGAIN)) break;
+        if (!(n < 0 && errno == EAGAIN)) {
+            if (n < 0 && (errno == EIO || errno == ENXIO || errno == ENODEV)) m_impl->lost.store(true);
+            break;
+        }
         const int64_t wait = deadline - NowMs();
         if (wait <= 0) break;
         fds[0].revents = fds[1].revents = 0;
         const int r = ::poll(fds, nfds, static_cast<int>(wait));
         if (r < 0 && errno != EINTR) break;
         if (nfds == 2 && fds[1].revents != 0) break;
-        if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) && !(fds[0].revents & POLLOUT)) break;
+        if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) && !(fds[0].revents & POLLOUT)) {
+            m_impl->lost.store(true);
+            break;
+        }
     }
     if (done == count) return true;
     // The line took nothing for timeoutMs: it is stuck (the terminal does not
@@ -398,6 +446,7 @@ void SerialDevice::Close() {
     CloseFd(m_impl->writeWake);
     m_impl->readCancelled.store(false);
     m_impl->writeCancelled.store(false);
+    m_impl->lost.store(false);
     m_path.clear();
 }
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,5 +68,27 @@ std::filesystem::path FsPath(const std::string& utf8) { return std::filesystem::
 std::string PathText(const std::filesystem::path& path) { return path.string(); }
 
 std::FILE* OpenFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
+bool MakePrivateDirectory(const std::string& path) {
+    if (path.empty()) return false;
+    if (mkdir(path.c_str(), 0700) == 0) return true;
+    struct stat st {};
+    if (errno != EEXIST || stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    // A folder made before it was private is made so; one of another user's stays.
+    if (st.st_uid == getuid() && (st.st_mode & 077) != 0) chmod(path.c_str(), st.st_mode & 0700);
+    return true;
+}
+
+std::FILE* OpenPrivateAppend(const std::string& path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && st.st_uid == getuid() && (st.st_mode & 077) != 0) {
+        fchmod(fd, st.st_mode & 0600);
+    }
+    std::FILE* f = fdopen(fd, "ab");
+    if (f == nullptr) close(fd);
+    return f;
+}
 
 }  // namespace platform

@@ -18,6 +18,28 @@ constexpr DWORD kPurgeAll = PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURG
 // A manual-reset event, not signalled, unnamed.
 HANDLE NewEvent() { return CreateEventW(nullptr, TRUE, FALSE, nullptr); }
 
+constexpr DWORD kErrorNoSuchDevice = 433;  // ERROR_NO_SUCH_DEVICE, missing from MinGW's headers
+
+// Errors with which a driver fails every call on a port whose device has gone
+// (a pulled USB adapter): the handle stays, but nothing works on it any more.
+bool RemovalError(DWORD err) {
+    switch (err) {
+        case ERROR_ACCESS_DENIED:
+        case ERROR_BAD_COMMAND:
+        case ERROR_DEVICE_REMOVED:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case kErrorNoSuchDevice:
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_GEN_FAILURE:
+        case ERROR_INVALID_HANDLE:
+        case ERROR_NOT_READY:
+        case ERROR_FILE_NOT_FOUND:
+            return true;
+        default:
+            return false;
+    }
+}
+
 bool SameTiming(const SerialReadTiming& a, const SerialReadTiming& b) {
     return a.intervalMs == b.intervalMs && a.totalConstMs == b.totalConstMs &&
            a.totalPerByteMs == b.totalPerByteMs;
@@ -38,6 +60,7 @@ struct SerialDevice::Impl {
     OVERLAPPED writeOv{};
     std::atomic<bool> readCancelled{false};
     std::atomic<bool> writeCancelled{false};
+    std::atomic<bool> lost{false};
     // What the driver's time-outs are set to now; none until the first set.
     SerialReadTiming timing{-1, -1, -1};
     int baud = 0;
@@ -52,6 +75,16 @@ struct SerialDevice::Impl {
         ct.WriteTotalTimeoutConstant = 0;
         SetCommTimeouts(port.get(), &ct);
         timing = t;
+    }
+
+    // Decides whether a failed call means the device has gone. A removal error
+    // does; so does any failure after which the port no longer answers
+    // ClearCommError. An abort that was not ours with the port still answering
+    // is a line error the driver reported (cleared by the call), not a removal.
+    void JudgeFailure(DWORD err) {
+        DWORD errors = 0;
+        const bool answers = ClearCommError(port.get(), &errors, nullptr) != FALSE;
+        if (RemovalError(err) || !answers) lost.store(true);
     }
 };
 
@@ -77,7 +110,25 @@ bool SerialDevice::IsOpen() const { return m_impl->port.valid(); }
 
 bool SerialDevice::Open(const std::string& path) {
     Close();
+    return OpenLine(path);
+}
+
+void SerialDevice::DropLine() {
+    m_impl->port.Reset();
+    m_impl->timing = SerialReadTiming{-1, -1, -1};
+    m_impl->baud = 0;
+}
+
+bool SerialDevice::Reopen(const std::string& path) {
+    DropLine();
+    return OpenLine(path);
+}
+
+bool SerialDevice::LineLost() const { return m_impl->lost.load(); }
+
+bool SerialDevice::OpenLine(const std::string& path) {
     m_error = {};
+    m_impl->lost.store(false);
     if (path.empty()) {
         SetError(SerialErrorKind::InvalidArgument, 0, "no device path");
         return false;
@@ -169,6 +220,9 @@ void SerialDevice::Configure(const SerialLineSettings& s) {
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
     dcb.fOutX = FALSE;
     dcb.fInX = FALSE;
+    // A framing or overrun error must not abort every later read until it is
+    // cleared: such an abort would look like a pulled adapter.
+    dcb.fAbortOnError = FALSE;
     dcb.XonLim = 2048;
     dcb.XoffLim = 1024;
     if (!SetCommState(port, &dcb) && s.baud > 0) {
@@ -228,8 +282,10 @@ int SerialDevice::Read(uint8_t* dst, int count, const SerialReadTiming& timing) 
     DWORD got = 0;
     bool failed = false;
     if (!ReadFile(port, dst, static_cast<DWORD>(count), nullptr, &d.readOv)) {
-        if (GetLastError() != ERROR_IO_PENDING) {
+        const DWORD err = GetLastError();
+        if (err != ERROR_IO_PENDING) {
             failed = true;
+            d.JudgeFailure(err);
         } else {
             // A cancel that came between the check above and the start of this
             // read has found nothing to cancel; this read cancels itself.
@@ -240,7 +296,14 @@ int SerialDevice::Read(uint8_t* dst, int count, const SerialReadTiming& timing) 
                 // with ERROR_TIMEOUT; a cancel ends it with ERROR_OPERATION_ABORTED.
                 // Both keep the bytes that had come.
                 got = static_cast<DWORD>(d.readOv.InternalHigh);
-                if (err != ERROR_TIMEOUT && err != ERROR_OPERATION_ABORTED) failed = true;
+                if (err == ERROR_OPERATION_ABORTED && !d.readCancelled.load()) {
+                    // Not our cancel: the driver gave up on the read.
+                    failed = true;
+                    d.JudgeFailure(err);
+                } else if (err != ERROR_TIMEOUT && err != ERROR_OPERATION_ABORTED) {
+                    failed = true;
+                    d.JudgeFailure(err);
+                }
             }
         }
     } else {
@@ -293,8 +356,13 @@ bool SerialDevice::Write(const uint8_t* src, int count, int timeoutMs) {
                 CancelIoEx(port, &d.writeOv);
                 stuck = true;
             }
-            if (!GetOverlappedResult(port, &d.writeOv, &written, TRUE)) stuck = true;
+            if (!GetOverlappedResult(port, &d.writeOv, &written, TRUE)) {
+                const DWORD err = GetLastError();
+                stuck = true;
+                if (err != ERROR_OPERATION_ABORTED || !d.writeCancelled.load()) d.JudgeFailure(err);
+            }
         } else {
+            d.JudgeFailure(GetLastError());
             stuck = true;
         }
         done += static_cast<int>(written);
@@ -331,6 +399,7 @@ void SerialDevice::Close() {
     d.writeCancelEvent.Reset();
     d.readCancelled.store(false);
     d.writeCancelled.store(false);
+    d.lost.store(false);
     d.timing = SerialReadTiming{-1, -1, -1};
     d.baud = 0;
     m_path.clear();

@@ -94,4 +94,8 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
     return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
 }
 
+bool MakePrivateDirectory(const std::string& path) { return MakeDirectory(path); }
+
+std::FILE* OpenPrivateAppend(const std::string& path) { return OpenFile(path, "ab"); }
+
 }  // namespace platform

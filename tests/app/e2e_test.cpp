@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/network.h"
@@ -27,33 +28,9 @@ std::string ReadUntilContains(catsim::CatSimulator& cat, const std::string& text
     return got;
 }
 
-// The installed program, started as a shop would start it, relays one whole
-// terminal transaction to a VAN on this machine and traces it.
-TEST(EndToEnd, ProgramRelaysAWholeTransaction) {
-    if (!platform::HasNetworkConnection()) {
-        GTEST_SKIP() << "the program ends at once on a machine without a network connection";
-    }
-    TempDir home;
-    const std::string installDir = home / "QAVEX";
-    fs::create_directories(installDir);
-    // A name of its own, so no other copy of the program on this machine counts.
-    const std::string exe = installDir + "/brisken-e2e";
-    fs::copy_file(BRISKEN_BINARY, exe);
-    fs::permissions(exe, fs::perms::owner_all);
-
-    VanSimulator::Options vanOptions;
-    vanOptions.mode = VanSimulator::Mode::Echo;
-    vanOptions.greeting = "HELLO";
-    VanSimulator van(vanOptions);
-    ASSERT_TRUE(van.Start());
-    auto cat = catsim::CatSimulator::CreatePty();
-    ASSERT_TRUE(cat);
-    WriteFile(installDir + "/brisken-e2e.ini",
-              "[COMPORT]\nport=" + cat->DevicePath() +
-                  "\nspeed=9.6K\n[STATUSBOX]\nshow=hidden\n[COMMON]\nauto_run=Y\nlog=Y\n");
-
-    // This environment with a home of its own, headless and without HOMEDRIVE;
-    // its output goes to the test's.
+// The test's environment with a home of its own, headless and without
+// HOMEDRIVE; the program's output goes to the test's.
+std::vector<std::string> ProgramEnvironment(const TempDir& home) {
     std::vector<std::string> env = {"HOME=" + home.path(),
                                     "XDG_CONFIG_HOME=" + home / ".config",
                                     "XDG_DATA_HOME=" + home / ".local/share",
@@ -67,6 +44,43 @@ TEST(EndToEnd, ProgramRelaysAWholeTransaction) {
         const std::string entry = *e;
         if (replaced.count(entry.substr(0, entry.find('='))) == 0) env.push_back(entry);
     }
+    return env;
+}
+
+// The program installed under a name of its own (so no other copy on this
+// machine counts), with the given settings; its path.
+std::string InstallProgram(const TempDir& home, const std::string& name, const std::string& ini) {
+    const std::string installDir = home / "QAVEX";
+    fs::create_directories(installDir);
+    const std::string exe = installDir + "/" + name;
+    fs::copy_file(BRISKEN_BINARY, exe);
+    fs::permissions(exe, fs::perms::owner_all);
+    WriteFile(installDir + "/" + name + ".ini", ini);
+    return exe;
+}
+
+// The installed program, started as a shop would start it, relays one whole
+// terminal transaction to a VAN on this machine and traces it.
+TEST(EndToEnd, ProgramRelaysAWholeTransaction) {
+    if (!platform::HasNetworkConnection()) {
+        GTEST_SKIP() << "the program ends at once on a machine without a network connection";
+    }
+    TempDir home;
+    const std::string installDir = home / "QAVEX";
+
+    VanSimulator::Options vanOptions;
+    vanOptions.mode = VanSimulator::Mode::Echo;
+    vanOptions.greeting = "HELLO";
+    VanSimulator van(vanOptions);
+    ASSERT_TRUE(van.Start());
+    auto cat = catsim::CatSimulator::CreatePty();
+    ASSERT_TRUE(cat);
+    const std::string exe = InstallProgram(
+        home, "brisken-e2e",
+        "[COMPORT]\nport=" + cat->DevicePath() +
+            "\nspeed=9.6K\n[STATUSBOX]\nshow=hidden\n[COMMON]\nauto_run=Y\nlog=Y\n");
+
+    const std::vector<std::string> env = ProgramEnvironment(home);
     const int program = StartProcess(exe, {}, installDir, env);
     ASSERT_GT(program, 0);
 
@@ -107,6 +121,35 @@ TEST(EndToEnd, ProgramRelaysAWholeTransaction) {
         EXPECT_NE(log.find(std::string(direction) + " [8   ] " + pay), std::string::npos)
             << direction << "\n"
             << log;
+    }
+}
+
+// Two copies started at the same moment (the session's autostart and a
+// double-click): exactly one stays, whichever gets the lock.
+TEST(EndToEnd, OfTwoRacingCopiesExactlyOneStays) {
+    if (!platform::HasNetworkConnection()) {
+        GTEST_SKIP() << "the program ends at once on a machine without a network connection";
+    }
+    TempDir home;
+    const std::string exe = InstallProgram(home, "brisken-race", "[COMMON]\nauto_run=N\n");
+    const std::vector<std::string> env = ProgramEnvironment(home);
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        const int a = StartProcess(exe, {}, home / "QAVEX", env);
+        const int b = StartProcess(exe, {}, home / "QAVEX", env);
+        ASSERT_GT(a, 0);
+        ASSERT_GT(b, 0);
+        // The loser ends once its start has run; the winner is still there
+        // well after the copy wait.
+        const bool oneEnded = WaitUntil([&] { return !ProcessAlive(a) || !ProcessAlive(b); },
+                                        std::chrono::milliseconds(20000));
+        EXPECT_TRUE(oneEnded);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        EXPECT_NE(ProcessAlive(a), ProcessAlive(b)) << "exactly one copy runs";
+        for (const int pid : {a, b}) {
+            EndProcess(pid);
+            WaitChild(pid, std::chrono::milliseconds(5000));
+        }
     }
 }
 

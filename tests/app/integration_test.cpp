@@ -1,6 +1,8 @@
 // The main window's rules with the real relay, a terminal on a pseudo-terminal,
 // a VAN and an update server on 127.0.0.1: what the fake-view suite cannot show
 // about the real links. Linux only (pseudo-terminals); no toolkit.
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "tests/rules/rules_fixture.h"
@@ -62,6 +64,31 @@ TEST_F(RealLinks, AutoConnectOnAPseudoTerminalNeverShowsTheWindow) {
         w->OnDisconnect();
         EXPECT_FALSE(g_relay.serialOpen.load());
     }
+}
+
+TEST_F(RealLinks, AutoConnectWaitsForAPortThatAppearsLaterWithoutABox) {
+    g_relay.reopenMs = 100;
+    const std::string link = dir / "ttyLATE";  // an adapter not plugged in yet
+    WriteIni({.port = link, .autoConnect = true, .log = true});
+    boxes.onAsk = [](const msgbox::Request& r) { ADD_FAILURE() << "a box at the start: " << r.text; };
+    Start(Options());
+    EXPECT_TRUE(boxes.notices.empty());
+    ASSERT_TRUE(WaitText(ids::kMainTransferText, "시리얼 연결 오류"))
+        << "transfer line: " << C(ids::kMainTransferText).text
+        << ", port: " << C(ids::kPortList).Selected() << ", auto: " << g_autoConnect;
+    EXPECT_EQ(view->colour, kErrorColour);
+    EXPECT_FALSE(g_relay.serialOpen.load());
+    EXPECT_TRUE(C(ids::kDisconnect).enabled);
+
+    auto cat = catsim::CatSimulator::CreatePty();
+    ASSERT_TRUE(cat);
+    ASSERT_EQ(::symlink(cat->DevicePath().c_str(), link.c_str()), 0);
+    EXPECT_TRUE(WaitText(ids::kLinkLine, "CAT : 연결 | VAN : 비연결"));
+    EXPECT_TRUE(WaitText(ids::kMainTransferText, ""));
+    ASSERT_TRUE(cat->SendLoneCr());
+    EXPECT_TRUE(cat->ExpectBurst(catsim::kACK, 3000));
+    w->OnDisconnect();
+    g_relay.reopenMs = 2000;
 }
 
 TEST_F(RealLinks, DisconnectWhileAVanLinkIsUpClosesWithoutEsc) {

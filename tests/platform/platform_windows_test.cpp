@@ -6,6 +6,7 @@
 
 #include "config/paths.h"
 #include "platform/desktop.h"
+#include "platform/instance_lock.h"
 #include "platform/launcher.h"
 #include "platform/process_list.h"
 #include "platform/system.h"
@@ -73,6 +74,20 @@ TEST(WindowsProcesses, CountsCopiesByTheStartOfTheirName) {
         EXPECT_GE(n, c.atLeast) << c.name;
         EXPECT_LE(n, c.atMost) << c.name;
     }
+}
+
+TEST(WindowsInstanceLock, OneHolderOfTheSessionMutexAtATime) {
+    using platform::InstanceClaim;
+    const std::string name = "talmira-lock-test";
+    {
+        platform::InstanceLock first;
+        ASSERT_EQ(first.TryAcquire(name, ""), InstanceClaim::Held);
+        EXPECT_EQ(first.Where(), "Local\\talmira-lock-test");
+        platform::InstanceLock second;
+        EXPECT_EQ(second.TryAcquire(name, ""), InstanceClaim::HeldElsewhere);
+    }
+    platform::InstanceLock next;
+    EXPECT_EQ(next.TryAcquire(name, ""), InstanceClaim::Held);
 }
 
 TEST(WindowsVersion, OwnFileVersionComesFromTheResource) {

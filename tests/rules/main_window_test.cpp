@@ -74,7 +74,6 @@ TEST_F(MainWindow, AutoConnectHidesTheWindowAndShowsTheStatusWindowAsSet) {
 }
 
 TEST_F(MainWindow, NoticesOfTheStartDoNotWaitForTheirOk) {
-    const std::string serialError = "시리얼 연결 오류\n\n선택한 포트가 사용 중인지 확인해 보세요.";
     struct Case {
         const char* name;
         std::vector<std::string> install, update;  // what the two checks say
@@ -92,7 +91,8 @@ TEST_F(MainWindow, NoticesOfTheStartDoNotWaitForTheirOk) {
               {"바로가기 생성 오류가 발생하였습니다.", "업데이트 실패"},
               true},
              {"no usable port", {}, {}, "0", true, {"통신포트 선택에 문제가 있습니다."}, false},
-             {"port does not open", {}, {}, "3", false, {serialError}, false},
+             // The start's connect asks nobody: it keeps trying the port.
+             {"port does not open", {}, {}, "3", false, {}, true},
          }) {
         SCOPED_TRACE(c.name);
         boxes = {};
@@ -112,6 +112,11 @@ TEST_F(MainWindow, NoticesOfTheStartDoNotWaitForTheirOk) {
         EXPECT_GT(C(ids::kPortList).items.size(), 1u);
         EXPECT_NE(view->status, nullptr);
         EXPECT_TRUE(w->ConfirmExit());
+        if (!c.portOpens) {
+            ui.RunPosted();
+            EXPECT_EQ(C(ids::kMainTransferText).text, "시리얼 연결 오류");
+            EXPECT_TRUE(C(ids::kDisconnect).enabled) << "Disconnect stops the trying";
+        }
     }
 }
 
@@ -497,6 +502,37 @@ TEST_F(StartUp, DerivesPathValuesAndCountsCopiesOfTheExecutable) {
     EXPECT_EQ(countedName, "brisken");
     EXPECT_EQ(g_comSpeed, "57600");  // the only copy loaded its settings
     EXPECT_FALSE(w.QuitQueued());
+}
+
+TEST_F(StartUp, TheCopyHoldingTheLockStaysWhateverTheCount) {
+    using platform::InstanceClaim;
+    struct Case {
+        const char* name;
+        std::vector<InstanceClaim> claims;  // one per try, the last repeated
+        int copies;
+        bool stays;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"racing copy, lock won", {InstanceClaim::Held}, 2, true},
+             {"racing copy, lock lost", {InstanceClaim::HeldElsewhere}, 1, false},
+             {"earlier copy ending within the wait",
+              {InstanceClaim::HeldElsewhere, InstanceClaim::HeldElsewhere, InstanceClaim::Held},
+              2,
+              true},
+             {"no lock possible, alone", {InstanceClaim::Unavailable}, 1, true},
+             {"no lock possible, counted two", {InstanceClaim::Unavailable}, 2, false},
+         }) {
+        SCOPED_TRACE(c.name);
+        WriteIni({});
+        copies = c.copies;
+        claims = c.claims;
+        claim = c.claims.back();
+        StartOptions options = Options();
+        options.copyWaitMs = 300;
+        CBriskenDlg w(boxes, std::move(options));
+        EXPECT_EQ(w.QuitQueued(), !c.stays);
+        EXPECT_TRUE(claims.empty()) << "tried again through the wait";
+    }
 }
 
 TEST_F(StartUp, UninstallCommandLine) {

@@ -105,6 +105,12 @@ protected:
             countedName = name;
             return copies;
         };
+        // No lock by default: the count decides, as it does without one.
+        o.claimInstance = [this] {
+            const platform::InstanceClaim c = claims.empty() ? claim : claims.front();
+            if (!claims.empty()) claims.erase(claims.begin());
+            return c;
+        };
         o.networkUp = [this] {
             return networkUp || (networkAfterMs >= 0 && clockMs >= networkAfterMs);
         };
@@ -134,6 +140,9 @@ protected:
     FakeMessageBoxes boxes;
     FakeRelay relay;
     int copies = 1;
+    // What each try at the one-copy lock finds (claims first, then claim).
+    platform::InstanceClaim claim = platform::InstanceClaim::Unavailable;
+    std::vector<platform::InstanceClaim> claims;
     bool networkUp = true;
     int64_t networkAfterMs = -1;  // >= 0: the network comes up at this time
     int64_t clockMs = 0;

@@ -182,4 +182,27 @@ TEST_F(SerialFixture, ReadRejectsCountsOutsideItsBuffer) {
     EXPECT_EQ(ReadCAT(nullptr, 1), -1);
 }
 
+// A line let go of and opened again in place (as after an unplug) carries
+// bytes both ways as before; time-outs and cancels never count as a lost line.
+TEST_F(SerialFixture, LineReopenedInPlaceServesAsBefore) {
+    ASSERT_TRUE(OpenSerialPort(Path(), "115200"));
+    CSerialCommCls* link = g_relay.serialLink.load();
+    uint8_t buf[16] = {};
+    EXPECT_EQ(ReadCAT(buf, 1), 0);  // timed out
+    EXPECT_FALSE(link->LineLost());
+    link->LoseLine();
+    EXPECT_FALSE(link->IsOpen());
+    EXPECT_EQ(WriteCAT(reinterpret_cast<const uint8_t*>("x"), 1), 0);
+    ASSERT_EQ(link->Reopen(), 0);
+    EXPECT_TRUE(link->IsOpen());
+    ASSERT_TRUE(m_cat->Send("AB"));
+    EXPECT_EQ(ReadCAT(buf, 2), 2);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 2), "AB");
+    EXPECT_EQ(WriteCAT(reinterpret_cast<const uint8_t*>("CD"), 2), 1);
+    EXPECT_EQ(m_cat->ReadExactly(2, 2000), "CD");
+    CancelCATRead();
+    EXPECT_EQ(ReadCAT(buf, 1), 0);
+    EXPECT_FALSE(link->LineLost());
+}
+
 }  // namespace

@@ -50,6 +50,24 @@ TEST_F(SerialTiming, UnpluggedLineFailsWithoutSpinning) {
     EXPECT_EQ(WriteCAT(reinterpret_cast<const uint8_t*>("x"), 1), 0);
 }
 
+// The quiet gap is timed finely: no buffer ever ends before 100 ms of quiet
+// after its last byte (measured from just before the write, so a test thread
+// that loses the processor cannot make a read look early).
+TEST_F(SerialTiming, QuietGapIsNeverCutShort) {
+    for (int i = 0; i < 15; ++i) {
+        std::promise<void> started;
+        auto f = ReadAsync(2048, &started);
+        started.get_future().wait();
+        const auto beforeLastByte = Clock::now();
+        ASSERT_TRUE(m_cat->Send("AB"));
+        ASSERT_EQ(f.get().bytes, "AB");
+        EXPECT_GE(
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - beforeLastByte)
+                .count(),
+            100000);
+    }
+}
+
 // The termios2 rates: any rate the table names, the odd PCI_ ones included.
 TEST_F(SerialFixture, SpeedTextsSetTheLineRateOrKeepTheDrivers) {
     // Each open starts from a fresh object; "4000" is not in the table, so the

@@ -4,8 +4,8 @@
 
 namespace {
 
-void ListenLoopback(platform::TcpListener& listener, int* port) {
-    if (!listener.Bind(0) || !listener.Listen(16)) throw std::runtime_error("bind/listen failed");
+void ListenLoopback(platform::TcpListener& listener, int* port, int wanted) {
+    if (!listener.Bind(wanted) || !listener.Listen(16)) throw std::runtime_error("bind/listen failed");
     *port = listener.Port();
 }
 
@@ -25,9 +25,9 @@ private:
 
 TestHttpServer::TestHttpServer() : TestHttpServer(Tls{}) {}
 
-TestHttpServer::TestHttpServer(const Tls& tls) {
+TestHttpServer::TestHttpServer(const Tls& tls, int listenPort) {
     if (!tls.certFile.empty()) m_tls = MakeTestTlsContext(tls.certFile, tls.keyFile);
-    ListenLoopback(m_listen, &m_port);
+    ListenLoopback(m_listen, &m_port, listenPort);
     if (m_tls) m_port = TestTlsClientPort(*m_tls, m_port);
     m_thread = std::thread([this] { Run(); });
 }

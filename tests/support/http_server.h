@@ -78,7 +78,9 @@ public:
     };
 
     TestHttpServer();
-    explicit TestHttpServer(const Tls& tls);
+    // listenPort 0: a free port; otherwise that port (a program with its
+    // server's port compiled in); throws when it is taken.
+    explicit TestHttpServer(const Tls& tls, int listenPort = 0);
     ~TestHttpServer();
     TestHttpServer(const TestHttpServer&) = delete;
     TestHttpServer& operator=(const TestHttpServer&) = delete;

@@ -47,6 +47,7 @@ int main(int argc, char** argv) {
     StartOptions options;
     options.copyWaitMs = 0;
     options.countCopies = [](const std::string&) { return 1; };
+    options.claimInstance = [] { return platform::InstanceClaim::Held; };
     options.networkUp = [] { return true; };
     options.installSelf = [](IUpdateHost&) {};
     options.checkUpdate = [](IUpdateHost&) { return 1; };

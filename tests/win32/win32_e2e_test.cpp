@@ -1,0 +1,251 @@
+// The real brisken.exe under Wine: it installs itself into %HOMEDRIVE%\QAVEX
+// with <Desktop>\brisken.lnk, moves there from another folder, updates itself
+// from a loopback server through its .bat script, uninstalls itself from the
+// settings dialog, leaves as a second copy, and honours /uninstall. Every copy
+// a test sees is ended by its pid.
+#include <gtest/gtest.h>
+
+// windows.h first, the headers that build on it after it.
+// clang-format off
+#include <windows.h>
+#include <tlhelp32.h>
+// clang-format on
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "platform/desktop.h"
+#include "platform/windows/text.h"
+#include "tests/support/http_server.h"
+#include "tests/support/temp_dir.h"
+#include "tests/update/process_util.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using platform::win::Utf8;
+using platform::win::Wide;
+
+const wchar_t* const kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string InstallDir() {
+    wchar_t drive[32] = {};
+    GetEnvironmentVariableW(L"HOMEDRIVE", drive, 32);
+    return Utf8(drive, wcslen(drive)) + "\\QAVEX";
+}
+
+// The running processes of brisken.exe.
+std::vector<DWORD> Copies() {
+    std::vector<DWORD> pids;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE) return pids;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snap, &entry); more; more = Process32NextW(snap, &entry)) {
+        if (lstrcmpiW(entry.szExeFile, L"brisken.exe") == 0) pids.push_back(entry.th32ProcessID);
+    }
+    CloseHandle(snap);
+    return pids;
+}
+
+// A top-level window of process pid with this caption; null when none.
+HWND WindowOf(DWORD pid, const wchar_t* caption, HWND except = nullptr) {
+    struct Search {
+        DWORD pid;
+        const wchar_t* caption;
+        HWND except;
+        HWND found;
+    } search{pid, caption, except, nullptr};
+    EnumWindows(
+        [](HWND hwnd, LPARAM param) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(param);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(hwnd, &owner);
+            wchar_t text[64] = {};
+            GetWindowTextW(hwnd, text, 64);
+            if (owner == s->pid && hwnd != s->except && IsWindowVisible(hwnd) &&
+                lstrcmpW(text, s->caption) == 0) {
+                s->found = hwnd;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+bool RunValueThere() {
+    return RegGetValueW(HKEY_CURRENT_USER, kRunKey, L"brisken", RRF_RT_REG_SZ, nullptr, nullptr,
+                        nullptr) == ERROR_SUCCESS;
+}
+
+class WindowsProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Clean();
+        shortcut = platform::DesktopDir() + "\\brisken.lnk";
+        ASSERT_FALSE(platform::DesktopDir().empty());
+        program = ReadBytes(BRISKEN_EXE);
+        ASSERT_FALSE(program.empty());
+        fs::create_directories(cwd);
+    }
+    void TearDown() override { Clean(); }
+    void Clean() {
+        for (DWORD pid : Copies()) EndProcess(static_cast<int>(pid));
+        std::error_code ec;
+        fs::remove_all(InstallDir(), ec);
+        fs::remove(platform::DesktopDir() + "\\brisken.lnk", ec);
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"brisken");
+    }
+    // The program as installed, with its shortcut and settings.
+    std::string Installed(const std::string& ini = "[COMMON]\r\nauto_run=N\r\n") {
+        fs::create_directories(InstallDir());
+        const std::string exe = InstallDir() + "\\brisken.exe";
+        WriteBytes(exe, program);
+        WriteBytes(InstallDir() + "\\brisken.ini", ini);
+        WriteBytes(shortcut, "link");
+        return exe;
+    }
+    int Start(const std::string& exe, std::vector<std::string> args = {}) {
+        const int pid = StartProcess(exe, args, cwd, {});
+        EXPECT_GT(pid, 0);
+        return pid;
+    }
+    // The main window of a copy that has started for good (bounded).
+    HWND MainWindow(int pid) {
+        HWND found = nullptr;
+        WaitUntil(
+            [&] { return (found = WindowOf(static_cast<DWORD>(pid), L"Talmira")) != nullptr; },
+            90s);
+        return found;
+    }
+
+    TempDir tmp;
+    std::string cwd = tmp.path() + "\\cwd";
+    std::string shortcut;
+    std::string program;
+};
+
+TEST_F(WindowsProgram, StartedElsewhereItMovesIntoTheInstallFolderWithItsShortcut) {
+    const std::string oldDir = tmp.path() + "\\old place";
+    fs::create_directories(oldDir + "/CATLOG");
+    WriteBytes(oldDir + "/brisken.exe", program);
+    WriteBytes(oldDir + "/brisken.ini", "[COMPORT]\r\nport=7\r\n");
+    WriteBytes(oldDir + "/notes.txt", "keep");
+
+    const int pid = Start(oldDir + "\\brisken.exe");
+    EXPECT_EQ(WaitChild(pid, 90s), 0) << "the relocating copy ends by itself";
+    EXPECT_TRUE(ReadBytes(InstallDir() + "\\brisken.exe") == program);
+    EXPECT_NE(ReadBytes(InstallDir() + "\\brisken.ini").find("port=7"), std::string::npos);
+    // The relocation drops the old shortcut; the installed copy makes it anew.
+    EXPECT_TRUE(WaitUntil([&] { return fs::exists(shortcut); }, 60s));
+    // The scripts remove the old copy, its settings and its log folder, and themselves.
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return !fs::exists(oldDir + "/brisken.exe") && !fs::exists(cwd + "/killfile.bat") &&
+                   !fs::exists(cwd + "/runextern.bat");
+        },
+        60s));
+    EXPECT_FALSE(fs::exists(oldDir + "/brisken.ini"));
+    EXPECT_FALSE(fs::exists(oldDir + "/CATLOG"));
+    EXPECT_EQ(ReadBytes(oldDir + "/notes.txt"), "keep");
+}
+
+TEST_F(WindowsProgram, UpdateScriptReplacesTheProgramAndStartsIt) {
+    const std::string exe = Installed();
+    const std::string newBuild = program + "NEW BUILD 9.0.0.0";
+    // The compiled-in update server of a developer build.
+    TestHttpServer server(TestHttpServer::Tls{}, 18080);
+    server.Set("/brisken/brisken_ver.php?app_name=Brisken",
+               TestHttpServer::Ok(R"({"status":"ok","version":"9.0.0.0","url":")" +
+                                  server.Url("/brisken/brisken.exe") + "\"}\r\n"));
+    server.Set("/brisken/brisken.exe", TestHttpServer::Ok(newBuild));
+
+    const int pid = Start(exe);
+    EXPECT_EQ(WaitChild(pid, 90s), 0) << "the updating copy ends by itself";
+    // Once replaced, the program is current: the restarted copy asks and stays.
+    server.Set("/brisken/brisken_ver.php?app_name=Brisken",
+               TestHttpServer::Ok(R"({"status":"ok","version":"2.0.0.6","url":""})"
+                                  "\r\n"));
+    EXPECT_TRUE(WaitUntil([&] { return ReadBytes(exe) == newBuild; }, 60s));
+    EXPECT_TRUE(WaitUntil([&] { return !Copies().empty(); }, 60s)) << "the script restarts it";
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return !fs::exists(InstallDir() + "\\UpdateFile.sob") &&
+                   !fs::exists(cwd + "/update_brisken.bat");
+        },
+        60s));
+}
+
+TEST_F(WindowsProgram, UninstallFromTheSettingsDialogRemovesItsFilesOnly) {
+    const std::string exe = Installed();
+    fs::create_directories(InstallDir() + "\\CATLOG");
+    WriteBytes(InstallDir() + "\\receipts.txt", "keep");
+    const int pid = Start(exe);
+    HWND main = MainWindow(pid);
+    ASSERT_NE(main, nullptr);
+
+    PostMessageW(GetDlgItem(main, 1004), BM_CLICK, 0, 0);
+    HWND settings = nullptr;
+    ASSERT_TRUE(
+        WaitUntil([&] { return (settings = WindowOf(pid, L"Talmira SETUP")) != nullptr; }, 10s));
+    PostMessageW(GetDlgItem(settings, 1023), BM_CLICK, 0, 0);
+    // "정말로 삭제하시겠습니까?" in a box of the program's own, answered Yes.
+    HWND question = nullptr;
+    ASSERT_TRUE(
+        WaitUntil([&] { return (question = WindowOf(pid, L"Talmira", main)) != nullptr; }, 10s));
+    PostMessageW(question, WM_COMMAND, IDYES, 0);
+
+    EXPECT_EQ(WaitChild(pid, 60s), 0);
+    EXPECT_FALSE(fs::exists(shortcut));
+    EXPECT_TRUE(
+        WaitUntil([&] { return !fs::exists(exe) && !fs::exists(cwd + "/killfileall.bat"); }, 60s));
+    EXPECT_FALSE(fs::exists(InstallDir() + "\\brisken.ini"));
+    EXPECT_FALSE(fs::exists(InstallDir() + "\\CATLOG"));
+    EXPECT_EQ(ReadBytes(InstallDir() + "\\receipts.txt"), "keep");
+}
+
+TEST_F(WindowsProgram, SecondCopyLeavesAndTheFirstRunsOn) {
+    const std::string exe = Installed();
+    const int first = Start(exe);
+    ASSERT_NE(MainWindow(first), nullptr);
+    const int second = Start(exe);
+    EXPECT_EQ(WaitChild(second, 60s), 0);
+    EXPECT_TRUE(ProcessAlive(first));
+}
+
+TEST_F(WindowsProgram, UninstallSwitchRemovesTheAutostartEntryAndEnds) {
+    const std::string exe = Installed();
+    RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey, L"brisken", REG_SZ, L"x", 4);
+    ASSERT_TRUE(RunValueThere());
+    // The switch as a shortcut or the Run dialog gives it: unquoted.
+    std::wstring line = L"\"" + Wide(exe) + L"\" /UNINSTALL";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               Wide(cwd).c_str(), &si, &pi));
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    const int pid = static_cast<int>(pi.dwProcessId);
+    EXPECT_EQ(WaitChild(pid, 60s), 0);
+    EXPECT_FALSE(RunValueThere());
+    EXPECT_TRUE(fs::exists(exe)) << "the switch removes the entry only";
+}
+
+}  // namespace
