@@ -73,23 +73,6 @@ echo "== terminal on $line, VAN on 127.0.0.1:$van_port; starting Talmira"
 pids="$pids $!"
 
 # Print the traffic log as it grows until the terminal has finished.
-log_dir="$HOME/QAVEX/CATLOG"
-shown=0
-i=0
-while kill -0 "$cat_pid" 2>/dev/null && [ $i -lt 600 ]; do
-    if [ -d "$log_dir" ]; then
-        lines=$(cat "$log_dir"/*.LOG 2>/dev/null | wc -l)
-        if [ "$lines" -gt "$shown" ]; then
-            cat "$log_dir"/*.LOG | tr -d '\r' | tail -n +"$((shown + 1))" | head -n "$((lines - shown))"
-            shown=$lines
-        fi
-    fi
-    i=$((i + 1)); sleep 0.1
-done
-sleep 0.5
-cat "$log_dir"/*.LOG 2>/dev/null | tr -d '\r' | tail -n +"$((shown + 1))"
-echo "== the terminal's side"
-cat "$demo/catsim.out"
-echo "== the VAN's side"
-cat "$demo/vansim.out"
+. tools/demo-log.sh
+follow_traffic_log "$HOME/QAVEX/CATLOG" "$cat_pid" 600
 wait "$cat_pid" && echo "== transaction complete" || { echo "== transaction FAILED"; exit 1; }

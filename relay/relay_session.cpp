@@ -77,17 +77,19 @@ void RelayFromCAT() {
         if (more > 0) length += more;  // a failed continuation adds nothing
 
         // A buffer for a link that is up goes to the VAN before anything is
-        // shown or traced: the terminal waits on the VAN's answer, and the
-        // window and the log file can take their time. Lines and texts come
-        // in the same order as ever.
+        // shown: the terminal waits on the VAN's answer, and the window can
+        // take its time. The trace is written first, so that the VAN's answer
+        // can never stand in it ahead of what it answers (the PC->VAN line
+        // is written whether or not the send succeeds). Texts come in the
+        // same order as ever.
         const CATSessionEnd end = CATSessionEndRule(buf, length);
         if (g_relay.vanConnected.load() && end == CATSessionEnd::None) {
             g_relay.catActive = true;
+            LogBytes(TrafficKind::CatToPc, buf, length);
+            LogBytes(TrafficKind::PcToVan, buf, length);
             const int sent = SendToVAN(buf, length);
             SetProgressText("CAT->PC");
-            LogBytes(TrafficKind::CatToPc, buf, length);
             SetProgressText("PC->VAN");
-            LogBytes(TrafficKind::PcToVan, buf, length);
             // A send cut short by a stop is left to the stop, which closes
             // the port first and so sends the terminal nothing.
             if (sent < 0 && !RelayStopEvent().Signalled()) DisconnectVAN();

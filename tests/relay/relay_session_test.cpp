@@ -45,6 +45,14 @@ TEST_F(RelaySession, DataCrossesBothWaysUnchangedAndIsTracedWithItsTags) {
     for (const char* tag : {"[CAT->PC ] [", "[PC ->VAN] [", "[VAN->PC ] [", "[PC ->CAT] ["}) {
         EXPECT_TRUE(WaitLog(std::string(tag) + len + "] [" + hex + "]")) << tag;
     }
+    // In the order it happened: the VAN's answer never ahead of what it answers.
+    const std::string log = Log();
+    size_t previous = 0;
+    for (const char* tag : {"[CAT->PC ] [", "[PC ->VAN] [", "[VAN->PC ] [", "[PC ->CAT] ["}) {
+        const size_t at = log.find(std::string(tag) + len);
+        EXPECT_TRUE(at != std::string::npos && at >= previous) << tag;
+        previous = at;
+    }
     EXPECT_TRUE(ProgressShown("PC->VAN"));
     EXPECT_TRUE(WaitUntil([&] { return ProgressShown("PC->CAT"); }, 2000));
 }

@@ -84,22 +84,11 @@ bool Win32MainWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR&
         case WM_QUERYDRAGICON:
             result = reinterpret_cast<INT_PTR>(AppIcon(32));
             return true;
-        case WM_CTLCOLORSTATIC: {
-            HDC dc = reinterpret_cast<HDC>(wParam);
-            const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
-            if (id == ids::kMainBar) {
-                SetBkMode(dc, OPAQUE);
-                SetBkColor(dc, AsColorRef(m_barColour));
-                result = reinterpret_cast<INT_PTR>(m_barBrush.Get(AsColorRef(m_barColour)));
-            } else if (id == ids::kMainTransferText) {
-                SetTextColor(dc, RGB(255, 255, 255));
-                SetBkMode(dc, TRANSPARENT);
-                result = reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
-            } else {
-                result = reinterpret_cast<INT_PTR>(WhiteStaticColours(msg, dc));
-            }
+        case WM_CTLCOLORSTATIC:
+            result = reinterpret_cast<INT_PTR>(IndicatorColours(
+                reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam), ids::kMainBar,
+                ids::kMainTransferText, AsColorRef(m_barColour), m_barBrush));
             return true;
-        }
         case WM_CTLCOLORDLG:
             result =
                 reinterpret_cast<INT_PTR>(WhiteStaticColours(msg, reinterpret_cast<HDC>(wParam)));

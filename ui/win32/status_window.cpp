@@ -27,22 +27,11 @@ bool Win32StatusWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PT
                                 reinterpret_cast<WPARAM>(m_barFont.Get()), TRUE);
             result = TRUE;
             return true;
-        case WM_CTLCOLORSTATIC: {
-            HDC dc = reinterpret_cast<HDC>(wParam);
-            const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
-            if (id == ids::kStatusBar) {
-                SetBkMode(dc, OPAQUE);
-                SetBkColor(dc, AsColorRef(m_barColour));
-                result = reinterpret_cast<INT_PTR>(m_barBrush.Get(AsColorRef(m_barColour)));
-            } else if (id == ids::kStatusTransferText) {
-                SetTextColor(dc, RGB(255, 255, 255));
-                SetBkMode(dc, TRANSPARENT);
-                result = reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
-            } else {
-                result = reinterpret_cast<INT_PTR>(WhiteStaticColours(msg, dc));
-            }
+        case WM_CTLCOLORSTATIC:
+            result = reinterpret_cast<INT_PTR>(IndicatorColours(
+                reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam), ids::kStatusBar,
+                ids::kStatusTransferText, AsColorRef(m_barColour), m_barBrush));
             return true;
-        }
         case WM_CTLCOLORDLG:
             result =
                 reinterpret_cast<INT_PTR>(WhiteStaticColours(msg, reinterpret_cast<HDC>(wParam)));

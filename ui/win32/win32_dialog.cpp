@@ -135,6 +135,22 @@ HBRUSH Dialog::WhiteStaticColours(UINT msg, HDC dc) {
     return nullptr;
 }
 
+HBRUSH Dialog::IndicatorColours(HWND control, HDC dc, int barId, int textId, COLORREF barColour,
+                                ColourBrush& barBrush) {
+    const int id = GetDlgCtrlID(control);
+    if (id == barId) {
+        SetBkMode(dc, OPAQUE);
+        SetBkColor(dc, barColour);
+        return barBrush.Get(barColour);
+    }
+    if (id == textId) {
+        SetTextColor(dc, RGB(255, 255, 255));
+        SetBkMode(dc, TRANSPARENT);
+        return static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
+    }
+    return WhiteStaticColours(WM_CTLCOLORSTATIC, dc);
+}
+
 void Dialog::SetResult(LRESULT value) {
     if (m_hwnd != nullptr) SetWindowLongPtrW(m_hwnd, DWLP_MSGRESULT, value);
 }

@@ -58,6 +58,8 @@ private:
     std::deque<std::function<void()>> m_queue;
 };
 
+class ColourBrush;
+
 // One dialog window made from a dialog resource, owned by this object.
 class Dialog {
 public:
@@ -82,6 +84,11 @@ protected:
     // Black text on the white background for static-type controls and the
     // dialog itself; null for other controls (the default then applies).
     HBRUSH WhiteStaticColours(UINT msg, HDC dc);
+    // Colours of a window with the indicator bar (barId, in barColour) and
+    // the white transfer text over it (textId); every other static control
+    // and the dialog itself black on white. For WM_CTLCOLORSTATIC.
+    HBRUSH IndicatorColours(HWND control, HDC dc, int barId, int textId, COLORREF barColour,
+                            ColourBrush& barBrush);
     // Sets a message result the dialog manager passes on.
     void SetResult(LRESULT value);
 
