@@ -347,17 +347,8 @@ TEST_F(QtFace, AboutBoxControlsAndLinks) {
     EXPECT_FALSE(box.isVisible());
 }
 
-class QtDownload : public RulesFixture {
+class QtDownload : public DownloadFixture {
 protected:
-    void SetUp() override {
-        RulesFixture::SetUp();
-        ResetUpdateState();
-    }
-    void TearDown() override {
-        DestroyUpdateDialog();
-        ResetUpdateState();
-        RulesFixture::TearDown();
-    }
     // Runs the download window; onProgress runs once, at the first bytes shown.
     int Run(const std::string& url, const std::string& path) {
         return RunUpdateDialog(

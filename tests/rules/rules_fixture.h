@@ -12,6 +12,8 @@
 #include "relay/relay_state.h"
 #include "tests/support/fake_views.h"
 #include "tests/support/temp_dir.h"
+#include "update/update_dlg.h"
+#include "update/update_state.h"
 
 // No serial ports reported: the list falls back to COM1..COM20.
 inline std::vector<std::string> NoReportedPorts() { return {}; }
@@ -153,4 +155,19 @@ protected:
     std::string countedName;
     std::optional<std::string> autoRun;  // the autostart entry's command
     std::vector<std::string> events;
+};
+
+// The rules' fixture for tests of the download window: the update state fresh
+// before each test, the window and the state gone after it.
+class DownloadFixture : public RulesFixture {
+protected:
+    void SetUp() override {
+        RulesFixture::SetUp();
+        ResetUpdateState();
+    }
+    void TearDown() override {
+        DestroyUpdateDialog();
+        ResetUpdateState();
+        RulesFixture::TearDown();
+    }
 };

@@ -6,17 +6,8 @@
 
 namespace {
 
-class DownloadWindow : public RulesFixture {
+class DownloadWindow : public DownloadFixture {
 protected:
-    void SetUp() override {
-        RulesFixture::SetUp();
-        ResetUpdateState();
-    }
-    void TearDown() override {
-        DestroyUpdateDialog();
-        ResetUpdateState();
-        RulesFixture::TearDown();
-    }
     CUpdateDlg::MakeView Maker() {
         return [this](CUpdateDlg& rules) {
             return std::make_unique<FakeDownloadView>(rules, ui, record);
