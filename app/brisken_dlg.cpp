@@ -10,6 +10,7 @@
 #include "app/control_ids.h"
 #include "app/network_wait.h"
 #include "app/progress_dlg.h"
+#include "config/autostart.h"
 #include "config/paths.h"
 #include "config/settings.h"
 #include "log/traffic_log.h"

@@ -8,11 +8,11 @@
 #include "app/main_window_control.h"
 #include "app/message_box.h"
 #include "config/port_discovery.h"
-#include "config/setting_dlg.h"
+#include "app/setting_dlg.h"
 #include "platform/instance_lock.h"
 #include "relay/display.h"
 #include "update/update_check.h"
-#include "update/update_dlg.h"
+#include "app/update_dlg.h"
 
 class CAboutDialog;
 class CProgressDlg;

@@ -1,7 +1,7 @@
-#include "platform/autostart.h"
+#include "config/autostart.h"
 
 #include "config/paths.h"
-#include "config/settings.h"
+#include "platform/autostart.h"
 #include "platform/system.h"
 
 namespace {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "config/autostart.h"
 #include "config/settings.h"
 #include "platform/desktop.h"
 #include "platform/http.h"

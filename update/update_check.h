@@ -22,7 +22,7 @@ public:
     // The checks run within the start: the main window shows it without
     // waiting for its OK, and the start goes on.
     virtual void ShowAppMessage(const std::string& text) = 0;
-    // Runs the download window modally (RunUpdateDialog in update/update_dlg.h)
+    // Runs the download window modally (RunUpdateDialog in app/update_dlg.h)
     // and returns its result: 1 when the file at path holds the complete, valid
     // download; anything else otherwise. startResult is 0, or -1 when the window
     // is not to start (it then shows "업데이트 오류" and downloads nothing).

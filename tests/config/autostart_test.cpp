@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "config/autostart.h"
 #include "config/paths.h"
 #include "config/port_discovery.h"
 #include "config/settings.h"

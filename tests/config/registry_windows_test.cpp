@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "config/autostart.h"
 #include "config/paths.h"
 #include "config/settings.h"
 #include "platform/system.h"

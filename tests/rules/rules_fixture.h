@@ -12,7 +12,7 @@
 #include "relay/relay_state.h"
 #include "tests/support/fake_views.h"
 #include "tests/support/temp_dir.h"
-#include "update/update_dlg.h"
+#include "app/update_dlg.h"
 #include "update/update_state.h"
 
 // No serial ports reported: the list falls back to COM1..COM20.

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "app/main_window_control.h"
+#include "config/autostart.h"
 #include "platform/system.h"
 #include "tests/rules/rules_fixture.h"
 

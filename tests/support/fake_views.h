@@ -15,8 +15,8 @@
 #include "app/brisken_dlg.h"
 #include "app/message_box.h"
 #include "app/progress_dlg.h"
-#include "config/setting_dlg.h"
-#include "update/update_dlg.h"
+#include "app/setting_dlg.h"
+#include "app/update_dlg.h"
 
 // The windows' views without a toolkit: each records what the rules draw, and
 // the test's own thread plays the user-interface thread.

@@ -1,7 +1,7 @@
 #pragma once
 #include <QDialog>
 
-#include "update/update_dlg.h"
+#include "app/update_dlg.h"
 
 class QProgressBar;
 

@@ -1,7 +1,7 @@
 #pragma once
 #include <QDialog>
 
-#include "config/setting_dlg.h"
+#include "app/setting_dlg.h"
 #include "ui/qt/qt_controls.h"
 
 // The settings dialog in Qt: its clicks, the user's list choices and its close

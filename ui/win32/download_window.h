@@ -1,6 +1,6 @@
 #pragma once
 #include "ui/win32/win32_dialog.h"
-#include "update/update_dlg.h"
+#include "app/update_dlg.h"
 
 // The download window (resource 106): caption-less, always on top, no owner;
 // run modally while the rules' worker downloads, its bar moved through the

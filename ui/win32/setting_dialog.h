@@ -1,5 +1,5 @@
 #pragma once
-#include "config/setting_dlg.h"
+#include "app/setting_dlg.h"
 #include "ui/win32/win32_dialog.h"
 
 // The settings dialog (resource 103), run modally over the main window:

@@ -1,9 +1,10 @@
-#include "config/setting_dlg.h"
+#include "app/setting_dlg.h"
 
 #include <cctype>
 #include <string>
 
 #include "app/main_window_control.h"
+#include "config/autostart.h"
 #include "config/settings.h"
 #include "log/traffic_log.h"
 #include "platform/system.h"

@@ -1,4 +1,4 @@
-#include "update/update_dlg.h"
+#include "app/update_dlg.h"
 
 #include <algorithm>
 #include <climits>
