@@ -3,14 +3,12 @@
 #include <cstdio>
 #include <mutex>
 
-#include "config/paths.h"
 #include "platform/system.h"
 
 namespace {
 
 struct LogTarget {
     std::mutex mutex;  // one open-write-close at a time: lines never interleave
-    bool configured = false;
     std::string folder;
     std::string privateFolder;  // the folder last made private
     std::string exeBase;
@@ -31,15 +29,6 @@ const char* Tag(TrafficKind kind) {
         case TrafficKind::Event: break;
     }
     return nullptr;
-}
-
-// Folder and base name from the running executable, for a log nobody configured.
-void DeriveFromExecutable(LogTarget& t) {
-    PathValues p = g_paths.exePath.empty()
-                       ? DerivePathValues(platform::ExecutablePath(), {}, {})
-                       : g_paths;
-    t.folder = p.exeDir + "CATLOG";
-    t.exeBase = p.exeBase;
 }
 
 }  // namespace
@@ -92,23 +81,20 @@ void ConfigureTrafficLog(const std::string& folder, const std::string& exeBase,
     t.folder = folder;
     t.exeBase = exeBase;
     t.clock = std::move(clock);
-    t.configured = true;
 }
 
 std::string TrafficLogFolder() {
     LogTarget& t = Target();
     std::lock_guard lock(t.mutex);
-    if (!t.configured) DeriveFromExecutable(t);
     return t.folder;
 }
 
 void WriteTrafficLog(TrafficKind kind, const void* data, int length) {
     LogTarget& t = Target();
     std::lock_guard lock(t.mutex);
-    if (!t.configured) {
-        DeriveFromExecutable(t);
-        t.configured = true;
-    }
+    // Start-up names the folder before anything is traced; until then (and in
+    // a process that never names one) there is nowhere to write.
+    if (t.folder.empty() || t.exeBase.empty()) return;
     // The trace holds card transactions: its folder and files are the user's
     // alone. The folder is checked once per process (and again if it goes).
     if (t.privateFolder != t.folder || !platform::IsDirectory(t.folder)) {

@@ -23,12 +23,13 @@ enum class TrafficKind : int {
 void WriteTrafficLog(TrafficKind kind, const void* data, int length);
 
 // Points the log at a folder and base name (start-up passes exeDir + "CATLOG"
-// and ExeBase) and, for tests, at a clock. An empty clock means the local time.
-// Until this is called the log derives both from the running executable.
+// and ExeBase, before anything is traced) and, for tests, at a clock. An empty
+// clock means the local time. Until this is called, or with an empty folder or
+// base name, the log writes nothing.
 void ConfigureTrafficLog(const std::string& folder, const std::string& exeBase,
                          platform::LocalClock clock = {});
 
-// The log folder in use ("<exe folder>/CATLOG" unless configured).
+// The log folder in use ("" until configured).
 std::string TrafficLogFolder();
 
 // The full line, CR LF included, that WriteTrafficLog would write at time t.
