@@ -24,20 +24,24 @@ LogTarget& Target() {
 
 const char* Tag(TrafficKind kind) {
     switch (kind) {
-        case TrafficKind::CatToPc: return "[CAT->PC ] [%-4d] [";
-        case TrafficKind::PcToCat: return "[PC ->CAT] [%-4d] [";
-        case TrafficKind::VanToPc: return "[VAN->PC ] [%-4d] [";
-        case TrafficKind::PcToVan: return "[PC ->VAN] [%-4d] [";
-        case TrafficKind::Event: break;
+        case TrafficKind::CatToPc:
+            return "[CAT->PC ] [%-4d] [";
+        case TrafficKind::PcToCat:
+            return "[PC ->CAT] [%-4d] [";
+        case TrafficKind::VanToPc:
+            return "[VAN->PC ] [%-4d] [";
+        case TrafficKind::PcToVan:
+            return "[PC ->VAN] [%-4d] [";
+        case TrafficKind::Event:
+            break;
     }
     return nullptr;
 }
 
 // Folder and base name from the running executable, for a log nobody configured.
 void DeriveFromExecutable(LogTarget& t) {
-    PathValues p = g_paths.exePath.empty()
-                       ? DerivePathValues(platform::ExecutablePath(), {}, {})
-                       : g_paths;
+    PathValues p =
+        g_paths.exePath.empty() ? DerivePathValues(platform::ExecutablePath(), {}, {}) : g_paths;
     t.folder = p.exeDir + "CATLOG";
     t.exeBase = p.exeBase;
 }
@@ -118,9 +122,7 @@ void WriteTrafficLog(TrafficKind kind, const void* data, int length) {
     const platform::LocalTime now = t.clock ? t.clock() : platform::NowLocal();
     const std::string path = platform::JoinPath(t.folder, TrafficLogFileName(t.exeBase, now));
     const std::string line = FormatTrafficLine(kind, data, length, now);
-    // Binary append: the CR LF is part of the line on every platform.
-    std::FILE* f = platform::OpenPrivateAppend(path);
-    if (f == nullptr) return;
-    std::fwrite(line.data(), 1, line.size(), f);
-    std::fclose(f);
+    // One write per line, the CR LF part of it on every platform; the file is
+    // made private as the folder is.
+    platform::AppendToPrivateFile(path, line);
 }
