@@ -24,24 +24,20 @@ LogTarget& Target() {
 
 const char* Tag(TrafficKind kind) {
     switch (kind) {
-        case TrafficKind::CatToPc:
-            return "[CAT->PC ] [%-4d] [";
-        case TrafficKind::PcToCat:
-            return "[PC ->CAT] [%-4d] [";
-        case TrafficKind::VanToPc:
-            return "[VAN->PC ] [%-4d] [";
-        case TrafficKind::PcToVan:
-            return "[PC ->VAN] [%-4d] [";
-        case TrafficKind::Event:
-            break;
+        case TrafficKind::CatToPc: return "[CAT->PC ] [%-4d] [";
+        case TrafficKind::PcToCat: return "[PC ->CAT] [%-4d] [";
+        case TrafficKind::VanToPc: return "[VAN->PC ] [%-4d] [";
+        case TrafficKind::PcToVan: return "[PC ->VAN] [%-4d] [";
+        case TrafficKind::Event: break;
     }
     return nullptr;
 }
 
 // Folder and base name from the running executable, for a log nobody configured.
 void DeriveFromExecutable(LogTarget& t) {
-    PathValues p =
-        g_paths.exePath.empty() ? DerivePathValues(platform::ExecutablePath(), {}, {}) : g_paths;
+    PathValues p = g_paths.exePath.empty()
+                       ? DerivePathValues(platform::ExecutablePath(), {}, {})
+                       : g_paths;
     t.folder = p.exeDir + "CATLOG";
     t.exeBase = p.exeBase;
 }

@@ -1,12 +1,11 @@
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/system.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-
-#include "platform/system.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -23,12 +22,12 @@ std::string GetEnv(const char* name) {
 }
 
 bool PathExists(const std::string& path) {
-    struct stat st {};
+    struct stat st{};
     return !path.empty() && stat(path.c_str(), &st) == 0;
 }
 
 bool IsDirectory(const std::string& path) {
-    struct stat st {};
+    struct stat st{};
     return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -68,9 +67,7 @@ std::filesystem::path FsPath(const std::string& utf8) { return std::filesystem::
 
 std::string PathText(const std::filesystem::path& path) { return path.string(); }
 
-std::FILE* OpenFile(const std::string& path, const char* mode) {
-    return std::fopen(path.c_str(), mode);
-}
+std::FILE* OpenFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 
 bool MakePrivateDirectory(const std::string& path) {
     if (path.empty()) return false;
