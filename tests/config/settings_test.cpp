@@ -17,7 +17,8 @@ TEST_F(SettingsStore, ReadingRules) {
     const std::string longValue(512, '1');
     const std::string exactly511(511, 'x');
     const ReadCase cases[] = {
-        {"all five", "[COMPORT]\nport=3\nspeed=115.2K\n[STATUSBOX]\nshow=show\n[COMMON]\nauto_run=Y\nlog=y\n",
+        {"all five",
+         "[COMPORT]\nport=3\nspeed=115.2K\n[STATUSBOX]\nshow=show\n[COMMON]\nauto_run=Y\nlog=y\n",
          3, "", "115200", true, true, true},
         {"empty file takes every default", "", 0, "", "9600", false, false, false},
         {"leading zeros", "[COMPORT]\nport=007\n", 7, "", "9600", false, false, false},
@@ -25,28 +26,42 @@ TEST_F(SettingsStore, ReadingRules) {
         {"blanks around digits", "[COMPORT]\nport= 12 \n", 12, "", "9600", false, false, false},
         {"empty port", "[COMPORT]\nport=\n", 0, "", "9600", false, false, false},
         {"signed port", "[COMPORT]\nport=-3\n", 0, "", "9600", false, false, false},
-        {"port too large for 32 bits", "[COMPORT]\nport=4294967299\n", 0, "", "9600", false, false, false},
-        {"device path", "[COMPORT]\nport=/dev/ttyUSB0\n", 0, "/dev/ttyUSB0", "9600", false, false, false},
-        {"relative path is no port", "[COMPORT]\nport=dev/ttyUSB0\n", 0, "", "9600", false, false, false},
+        {"port too large for 32 bits", "[COMPORT]\nport=4294967299\n", 0, "", "9600", false, false,
+         false},
+        {"device path", "[COMPORT]\nport=/dev/ttyUSB0\n", 0, "/dev/ttyUSB0", "9600", false, false,
+         false},
+        {"relative path is no port", "[COMPORT]\nport=dev/ttyUSB0\n", 0, "", "9600", false, false,
+         false},
         {"plain number speed", "[COMPORT]\nspeed=115200\n", 0, "", "9600", false, false, false},
         {"lower-case 56.0k", "[COMPORT]\nspeed=56.0k\n", 0, "", "57600", false, false, false},
         {"38.4K", "[COMPORT]\nspeed=38.4K\n", 0, "", "38400", false, false, false},
         {"9.6k", "[COMPORT]\nspeed=9.6k\n", 0, "", "9600", false, false, false},
         {"mixed case label", "[COMPORT]\nspeed=115.2k\n", 0, "", "115200", false, false, false},
         {"unknown label", "[COMPORT]\nspeed=56.0KB\n", 0, "", "9600", false, false, false},
-        {"show=Hidden means shown", "[STATUSBOX]\nshow=Hidden\n", 0, "", "9600", true, false, false},
+        {"show=Hidden means shown", "[STATUSBOX]\nshow=Hidden\n", 0, "", "9600", true, false,
+         false},
         {"empty show means shown", "[STATUSBOX]\nshow=\n", 0, "", "9600", true, false, false},
         {"HIDDEN", "[STATUSBOX]\nshow=HIDDEN\n", 0, "", "9600", false, false, false},
-        {"auto_run=yes is off", "[COMMON]\nauto_run=yes\nlog=N\n", 0, "", "9600", false, false, false},
+        {"auto_run=yes is off", "[COMMON]\nauto_run=yes\nlog=N\n", 0, "", "9600", false, false,
+         false},
         {"lower-case y", "[COMMON]\nauto_run=y\nlog=Y\n", 0, "", "9600", false, true, true},
-        {"names in other case", "[comport]\nPORT=5\nSpeed=38.4k\n[StatusBox]\nSHOW=show\n[common]\nAuto_Run=Y\nLOG=Y\n",
-         5, "", "38400", true, true, true},
-        {"values trimmed", "[COMPORT]\nspeed =  56.0K  \n[COMMON]\nlog =   Y\t\n", 0, "", "57600", false, false, true},
-        {"CR LF lines", "[COMPORT]\r\nport=2\r\n[COMMON]\r\nlog=Y\r\n", 2, "", "9600", false, false, true},
-        {"first of repeated keys counts", "[COMPORT]\nport=3\nport=5\n", 3, "", "9600", false, false, false},
-        {"overlong value reads as missing", "[COMPORT]\nport=" + longValue + "\n[STATUSBOX]\nshow=" + longValue + "\n",
-         0, "", "9600", false, false, false},
-        {"511 characters still read", "[STATUSBOX]\nshow=" + exactly511 + "\n", 0, "", "9600", true, false, false},
+        {"names in other case",
+         "[comport]\nPORT=5\nSpeed=38.4k\n[StatusBox]\nSHOW=show\n[common]\nAuto_Run=Y\nLOG=Y\n", 5,
+         "", "38400", true, true, true},
+        {"values trimmed", "[COMPORT]\nspeed =  56.0K  \n[COMMON]\nlog =   Y\t\n", 0, "", "57600",
+         false, false, true},
+        {"CR LF lines", "[COMPORT]\r\nport=2\r\n[COMMON]\r\nlog=Y\r\n", 2, "", "9600", false, false,
+         true},
+        {"UTF-8 mark before the first section",
+         "\xEF\xBB\xBF[COMPORT]\r\nport=3\r\n[COMMON]\r\nauto_run=Y\r\n", 3, "", "9600", false,
+         true, false},
+        {"first of repeated keys counts", "[COMPORT]\nport=3\nport=5\n", 3, "", "9600", false,
+         false, false},
+        {"overlong value reads as missing",
+         "[COMPORT]\nport=" + longValue + "\n[STATUSBOX]\nshow=" + longValue + "\n", 0, "", "9600",
+         false, false, false},
+        {"511 characters still read", "[STATUSBOX]\nshow=" + exactly511 + "\n", 0, "", "9600", true,
+         false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -88,6 +103,23 @@ TEST_F(SettingsStore, SaveThatCannotCreateTheFileLogsAnEmptyEvent) {
     SaveSetting("COMMON", "log", "Y");
     EXPECT_FALSE(std::filesystem::exists(m_dir / "no-such-folder"));
     EXPECT_EQ(TrafficLog(), EmptyEventLine());
+}
+
+TEST_F(SettingsStore, FileWithAUtf8MarkIsWrittenBackWholeWithIt) {
+    const std::string mark = "\xEF\xBB\xBF";
+    ASSERT_TRUE(WriteFile(Ini(), mark + "; 매장 12\r\n[COMPORT]\r\nport=3\r\nspeed=38.4K\r\n"
+                                        "[VENDOR]\r\nid=77\r\n"));
+    ASSERT_EQ(LoadSettings(Ini()), 1);
+    SaveSetting("COMPORT", "port", "5");
+    const std::string text = ReadFile(Ini());
+    EXPECT_EQ(text.rfind(mark + "; 매장 12\r\n[COMPORT]\r\n", 0), 0u) << text;
+    EXPECT_EQ(text.find("[COMPORT]"), text.rfind("[COMPORT]")) << text;
+    for (const char* kept : {"port=5\r\n", "speed=38.4K\r\n", "[VENDOR]\r\nid=77\r\n"})
+        EXPECT_NE(text.find(kept), std::string::npos) << kept << " in\n" << text;
+    ResetSettings();
+    ASSERT_EQ(LoadSettings(Ini()), 1);
+    EXPECT_EQ(g_comPort, 5);
+    EXPECT_EQ(g_comSpeed, "38400");
 }
 
 TEST_F(SettingsStore, SavedValuesLoadBack) {
