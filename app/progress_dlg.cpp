@@ -1,5 +1,7 @@
 #include "app/progress_dlg.h"
 
+#include <algorithm>
+
 #include "app/control_ids.h"
 
 void CProgressDlg::OnInitDialog(IStatusView& view) {
@@ -24,13 +26,19 @@ void CProgressDlg::OnHScroll() {
 
 void CProgressDlg::OnClose() { Show(false); }
 
+Rect StatusWindowPlace(const Rect& workArea, const Rect& frame) {
+    Rect place = frame;
+    place.x = std::max(workArea.x, workArea.x + workArea.width - frame.width - 2);
+    place.y = std::max(workArea.y, workArea.y + workArea.height - frame.height - 5);
+    return place;
+}
+
 void CProgressDlg::PlaceOnScreen() {
     if (m_view == nullptr) return;
-    const Rect screen = m_view->ScreenRect();
-    if (screen.width <= 0 || screen.height <= 0) return;
-    const Rect frame = m_view->WindowRect();
-    m_view->MoveWindow(screen.x + screen.width - frame.width - 2,
-                       screen.y + screen.height - frame.height - 35);
+    const Rect area = m_view->WorkArea();
+    if (area.width <= 0 || area.height <= 0) return;
+    const Rect place = StatusWindowPlace(area, m_view->WindowRect());
+    m_view->MoveWindow(place.x, place.y);
 }
 
 void CProgressDlg::SetLinkTextNow(const std::string& text) {

@@ -18,15 +18,22 @@ public:
     // The whole window's opacity, alpha of 255.
     virtual void SetOpacity(int alpha) = 0;
     virtual void ShowWindow(WindowShow how) = 0;
-    // The primary screen's full rectangle, the window's own frame, and a move of
-    // the frame's top-left corner.
-    virtual Rect ScreenRect() const = 0;
+    // The primary display's work area (the screen less the taskbar, wherever
+    // that sits), the window's own frame, and a move of the frame's top-left
+    // corner.
+    virtual Rect WorkArea() const = 0;
     virtual Rect WindowRect() const = 0;
     virtual void MoveWindow(int x, int y) = 0;
     // Runs fn on the user-interface thread, later, in posting order; dropped
     // when the window is gone. Any thread.
     virtual void PostToUi(std::function<void()> fn) = 0;
 };
+
+// Where the status window's frame goes in a work area: its right edge 2 pixels
+// from the area's right edge, its bottom edge 5 above the area's bottom (the
+// place the window had above the taskbar of its time). A frame larger than
+// the area keeps its top-left corner inside, so the caption can be reached.
+Rect StatusWindowPlace(const Rect& workArea, const Rect& frame);
 
 // The status window's rules: a small always-on-top window in the bottom-right
 // corner of the screen that repeats the relay's three display lines and can be
@@ -45,7 +52,8 @@ public:
     void OnHScroll();
     // The close box: the window is hidden; texts, place and opacity stay.
     void OnClose();
-    // 2 pixels from the screen's right edge and 35 above its bottom edge.
+    // Into the bottom-right corner of the work area (StatusWindowPlace); also
+    // when the work area changes (the taskbar moved or grew).
     void PlaceOnScreen();
 
     // The link line, written at once (the first show copies the main window's).

@@ -104,9 +104,7 @@ void WriteTrafficLog(TrafficKind kind, const void* data, int length) {
     const platform::LocalTime now = t.clock ? t.clock() : platform::NowLocal();
     const std::string path = platform::JoinPath(t.folder, TrafficLogFileName(t.exeBase, now));
     const std::string line = FormatTrafficLine(kind, data, length, now);
-    // Binary append: the CR LF is part of the line on every platform.
-    std::FILE* f = platform::OpenPrivateAppend(path);
-    if (f == nullptr) return;
-    std::fwrite(line.data(), 1, line.size(), f);
-    std::fclose(f);
+    // One write per line, the CR LF part of it on every platform; the file is
+    // made private as the folder is.
+    platform::AppendToPrivateFile(path, line);
 }

@@ -3,8 +3,8 @@
 
 namespace platform {
 
-// The user's desktop folder, "" when it does not exist. Windows: the value
-// "Desktop" of HKEY_CURRENT_USER\...\Explorer\Shell Folders. Linux:
+// The user's desktop folder, "" when it does not exist. Windows: the known
+// folder FOLDERID_Desktop (SHGetKnownFolderPath). Linux:
 // XDG_DESKTOP_DIR from $XDG_CONFIG_HOME/user-dirs.dirs (default ~/.config),
 // else ~/Desktop.
 std::string DesktopDir();

@@ -51,13 +51,28 @@ std::string PathText(const std::filesystem::path& path);
 // fopen for a UTF-8 path.
 std::FILE* OpenFile(const std::string& path, const char* mode);
 
-// For files only the user may read (the traffic log holds card transactions).
-// Linux: the folder made (or, when it exists and is the user's, set) 0700; true
-// when it exists afterwards. Windows: MakeDirectory (the profile's folders are
-// the user's already).
+// Files only the user may open: the trace holds card transactions, the install
+// folder the program that the user's autostart runs. Linux: folders 0700,
+// files 0600. Windows: an explicit, protected DACL with full control for the
+// user, SYSTEM and Administrators and nobody else, given at creation (a file
+// too, not by inheritance alone). What exists already with wider access and
+// belongs to the user is tightened the same way; what belongs to another user
+// is left as it is.
+
+// Makes one folder level private, or tightens one that exists; true when the
+// folder exists afterwards.
 bool MakePrivateDirectory(const std::string& path);
-// Opens a file for binary appending, made 0600 on Linux (an existing file of
-// the user's is set 0600); null on failure. Windows: OpenFile(path, "ab").
-std::FILE* OpenPrivateAppend(const std::string& path);
+// Appends bytes to the file with one write, creating it private; an existing
+// file is tightened. Others may hold the file open meanwhile (Windows: read,
+// write and delete sharing; writes go to the end whoever else writes). True
+// when every byte was written; the bytes are with the system when it returns.
+bool AppendToPrivateFile(const std::string& path, const std::string& bytes);
+// A new, empty, private file for binary writing. A file already at path is
+// removed first, so no earlier handle or wider access reaches what is written.
+// Null on failure.
+std::FILE* CreatePrivateFile(const std::string& path);
+// Tightens an existing file; true when it is private afterwards or is another
+// user's.
+bool MakeFilePrivate(const std::string& path);
 
 }  // namespace platform

@@ -21,7 +21,7 @@ int DownloadFile(const std::string& url, const std::string& path, const std::ato
                  const DownloadProgress& progress, const DownloadLimits& limits,
                  const std::string& caFile) {
     if (url.empty() || path.empty()) return 0;
-    File file(platform::OpenFile(path, "wb"));
+    File file(platform::CreatePrivateFile(path));
     if (!file) return 0;
 
     int64_t total = -1;

@@ -44,6 +44,7 @@ bool CopyReplacing(const std::string& fromText, const std::string& toText) {
     }
     fs::permissions(staged, fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
                     fs::perm_options::add, ec);
+    platform::MakeFilePrivate(toText + ".new");
     fs::rename(staged, to, ec);
     if (ec) {
         std::error_code ignored;
@@ -93,11 +94,8 @@ void InstallSelf(IUpdateHost& host, const UpdateOptions& options) {
     const std::string desktop = options.desktopDir ? options.desktopDir() : std::string();
 
     if (p.installDir.empty()) return;
-    if (!IsDirectory(p.installDir)) {
-        std::error_code ec;
-        fs::create_directory(FsPath(p.installDir), ec);
-        if (ec || !IsDirectory(p.installDir)) return;
-    }
+    // The folder holds the program the user's autostart runs: the user's alone.
+    if (!platform::MakePrivateDirectory(p.installDir)) return;
     const std::string installedExe = JoinPath(p.installDir, p.exeName);
     if (!IsDirectory(desktop)) return;
     if (!Exists(JoinPath(desktop, shortcutName))) {

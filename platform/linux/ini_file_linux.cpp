@@ -114,7 +114,8 @@ bool WriteIniValue(const std::string& path, const std::string& section, const st
     if (fs::exists(path, ec) && (!ReadWholeFile(path, bytes) || !LoadIni(bytes, ini))) return false;
     if (ini.SetValue(section.c_str(), key.c_str(), value.c_str(), nullptr, true) < 0) return false;
     std::string out;
-    if (ini.Save(out) < 0) return false;
+    // A file that began with the UTF-8 mark (Notepad's "UTF-8 with BOM") keeps it.
+    if (ini.Save(out, true) < 0) return false;
     if (UsesCrLf(bytes)) out = ToCrLf(out);
     return ReplaceFile(path, out);
 }

@@ -79,16 +79,37 @@ bool MakePrivateDirectory(const std::string& path) {
     return true;
 }
 
-std::FILE* OpenPrivateAppend(const std::string& path) {
+bool AppendToPrivateFile(const std::string& path, const std::string& bytes) {
     const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return nullptr;
+    if (fd < 0) return false;
     struct stat st {};
     if (fstat(fd, &st) == 0 && st.st_uid == getuid() && (st.st_mode & 077) != 0) {
         fchmod(fd, st.st_mode & 0600);
     }
-    std::FILE* f = fdopen(fd, "ab");
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return close(fd) == 0 && done == bytes.size();
+}
+
+std::FILE* CreatePrivateFile(const std::string& path) {
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) return nullptr;
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    std::FILE* f = fdopen(fd, "wb");
     if (f == nullptr) close(fd);
     return f;
+}
+
+bool MakeFilePrivate(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return false;
+    if (st.st_uid != getuid() || (st.st_mode & 077) == 0) return true;
+    return chmod(path.c_str(), st.st_mode & 0700) == 0;
 }
 
 }  // namespace platform

@@ -1,12 +1,12 @@
 #include <windows.h>
 // After windows.h, which they build on.
+#include <knownfolders.h>
 #include <objbase.h>
 #include <shlobj.h>
 #include <shobjidl.h>
 
 #include "platform/desktop.h"
 #include "platform/system.h"
-#include "platform/windows/registry.h"
 #include "platform/windows/text.h"
 
 namespace platform {
@@ -47,10 +47,14 @@ private:
 }  // namespace
 
 std::string DesktopDir() {
-    const auto dir = win::ReadRegString(
-        HKEY_CURRENT_USER, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-        "Desktop");
-    return dir && IsDirectory(*dir) ? *dir : std::string();
+    // The known folder follows a desktop redirected elsewhere (into OneDrive,
+    // onto a server); the old "Shell Folders" value may still name the old one.
+    wchar_t* path = nullptr;
+    const HRESULT hr = SHGetKnownFolderPath(FOLDERID_Desktop, 0, nullptr, &path);
+    std::string dir;
+    if (SUCCEEDED(hr) && path != nullptr) dir = win::Utf8(path, wcslen(path));
+    CoTaskMemFree(path);
+    return IsDirectory(dir) ? dir : std::string();
 }
 
 std::string ShortcutFileName(const std::string& base) { return base + ".lnk"; }

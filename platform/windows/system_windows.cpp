@@ -1,9 +1,13 @@
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/system.h"
 #include "platform/windows/handle.h"
+#include "platform/windows/private_access.h"
 #include "platform/windows/text.h"
 
 namespace platform {
@@ -94,8 +98,67 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
     return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
 }
 
-bool MakePrivateDirectory(const std::string& path) { return MakeDirectory(path); }
+bool MakePrivateDirectory(const std::string& path) {
+    if (path.empty()) return false;
+    const std::wstring wpath = Wide(path);
+    win::PrivateSecurity security(win::PrivateKind::Folder);
+    // Without the private descriptor no folder is made at all.
+    if (security.Attributes() == nullptr) return IsDirectory(path);
+    if (win::Calls().createDirectory(wpath.c_str(), security.Attributes())) return true;
+    if (GetLastError() != ERROR_ALREADY_EXISTS || !IsDirectory(path)) return false;
+    win::MakePrivateIfOurs(wpath, win::PrivateKind::Folder);
+    return true;
+}
 
-std::FILE* OpenPrivateAppend(const std::string& path) { return OpenFile(path, "ab"); }
+bool AppendToPrivateFile(const std::string& path, const std::string& bytes) {
+    const std::wstring wpath = Wide(path);
+    win::PrivateSecurity security(win::PrivateKind::File);
+    // Append-only access: every write lands at the end, whoever else writes.
+    // Full sharing: a reader, a writer or a collector that may delete the file
+    // never makes a line fail.
+    win::Handle file(win::Calls().createFile(
+        wpath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        security.Attributes(), security.Attributes() != nullptr ? OPEN_ALWAYS : OPEN_EXISTING,
+        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return false;
+    // The descriptor applies to a file made here only; one that was there
+    // before is checked.
+    if (GetLastError() == ERROR_ALREADY_EXISTS)
+        win::MakePrivateIfOurs(wpath, win::PrivateKind::File);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr) || written == 0)
+            break;
+        done += written;
+    }
+    return done == bytes.size();
+}
+
+std::FILE* CreatePrivateFile(const std::string& path) {
+    const std::wstring wpath = Wide(path);
+    win::PrivateSecurity security(win::PrivateKind::File);
+    if (security.Attributes() == nullptr) return nullptr;
+    // The descriptor is given to new files only: an old file is removed, and
+    // the new one is made where nothing stands (a file that cannot go fails).
+    if (!DeleteFileW(wpath.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) return nullptr;
+    HANDLE h =
+        win::Calls().createFile(wpath.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                security.Attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(h);
+        return nullptr;
+    }
+    std::FILE* f = _fdopen(fd, "wb");
+    if (f == nullptr) _close(fd);  // closes the handle too
+    return f;
+}
+
+bool MakeFilePrivate(const std::string& path) {
+    return PathExists(path) && win::MakePrivateIfOurs(Wide(path), win::PrivateKind::File);
+}
 
 }  // namespace platform

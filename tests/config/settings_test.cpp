@@ -43,6 +43,8 @@ TEST_F(SettingsStore, ReadingRules) {
          5, "", "38400", true, true, true},
         {"values trimmed", "[COMPORT]\nspeed =  56.0K  \n[COMMON]\nlog =   Y\t\n", 0, "", "57600", false, false, true},
         {"CR LF lines", "[COMPORT]\r\nport=2\r\n[COMMON]\r\nlog=Y\r\n", 2, "", "9600", false, false, true},
+        {"UTF-8 mark before the first section", "\xEF\xBB\xBF[COMPORT]\r\nport=3\r\n[COMMON]\r\nauto_run=Y\r\n",
+         3, "", "9600", false, true, false},
         {"first of repeated keys counts", "[COMPORT]\nport=3\nport=5\n", 3, "", "9600", false, false, false},
         {"overlong value reads as missing", "[COMPORT]\nport=" + longValue + "\n[STATUSBOX]\nshow=" + longValue + "\n",
          0, "", "9600", false, false, false},
@@ -88,6 +90,23 @@ TEST_F(SettingsStore, SaveThatCannotCreateTheFileLogsAnEmptyEvent) {
     SaveSetting("COMMON", "log", "Y");
     EXPECT_FALSE(std::filesystem::exists(m_dir / "no-such-folder"));
     EXPECT_EQ(TrafficLog(), EmptyEventLine());
+}
+
+TEST_F(SettingsStore, FileWithAUtf8MarkIsWrittenBackWholeWithIt) {
+    const std::string mark = "\xEF\xBB\xBF";
+    ASSERT_TRUE(WriteFile(Ini(), mark + "; 매장 12\r\n[COMPORT]\r\nport=3\r\nspeed=38.4K\r\n"
+                                        "[VENDOR]\r\nid=77\r\n"));
+    ASSERT_EQ(LoadSettings(Ini()), 1);
+    SaveSetting("COMPORT", "port", "5");
+    const std::string text = ReadFile(Ini());
+    EXPECT_EQ(text.rfind(mark + "; 매장 12\r\n", 0), 0u) << text;
+    EXPECT_EQ(text.find("[COMPORT]"), text.rfind("[COMPORT]")) << text;
+    for (const char* kept : {"port=5\r\n", "speed=38.4K\r\n", "[VENDOR]\r\nid=77\r\n"})
+        EXPECT_NE(text.find(kept), std::string::npos) << kept << " in\n" << text;
+    ResetSettings();
+    ASSERT_EQ(LoadSettings(Ini()), 1);
+    EXPECT_EQ(g_comPort, 5);
+    EXPECT_EQ(g_comSpeed, "38400");
 }
 
 TEST_F(SettingsStore, SavedValuesLoadBack) {

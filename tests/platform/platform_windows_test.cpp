@@ -1,6 +1,7 @@
 // The Windows backend's own facts: texts, paths, the process list, the
 // version resource, executables and shortcuts.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <filesystem>
 
@@ -105,6 +106,30 @@ TEST(WindowsExecutables, OnlyPeFilesForThisMachinePass) {
     EXPECT_FALSE(platform::IsNativeExecutable(dir / "elf"));
     EXPECT_FALSE(platform::IsNativeExecutable(dir / "mz"));
     EXPECT_FALSE(platform::IsNativeExecutable(dir / "missing"));
+}
+
+TEST(WindowsDesktop, FollowsTheKnownFolderWhenTheDesktopIsRedirected) {
+    // A desktop moved into OneDrive: the known folder follows the user's shell
+    // folder setting; the old "Shell Folders" value still names the old one.
+    const wchar_t* const key =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    wchar_t saved[1024] = {};
+    DWORD size = sizeof saved;
+    ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, key, L"Desktop", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
+                           nullptr, saved, &size),
+              ERROR_SUCCESS);
+    const std::string before = platform::DesktopDir();
+    TempDir dir;
+    const std::string moved = dir / "OneDrive 바탕 화면";
+    ASSERT_TRUE(platform::MakeDirectory(moved));
+    const std::wstring value = platform::win::Wide(moved);
+    RegSetKeyValueW(HKEY_CURRENT_USER, key, L"Desktop", REG_EXPAND_SZ, value.c_str(),
+                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    const std::string found = platform::DesktopDir();
+    RegSetKeyValueW(HKEY_CURRENT_USER, key, L"Desktop", REG_EXPAND_SZ, saved,
+                    static_cast<DWORD>((wcslen(saved) + 1) * sizeof(wchar_t)));
+    EXPECT_TRUE(platform::SameFile(found, moved)) << found;
+    EXPECT_TRUE(platform::SameFile(platform::DesktopDir(), before));
 }
 
 TEST(WindowsShortcut, ShellLinkIsSaved) {

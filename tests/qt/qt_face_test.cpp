@@ -199,10 +199,10 @@ TEST_F(QtFace, StatusWindowPlacementSliderAndCloseBox) {
     WriteIni({});
     Start();
     QtStatusWindow* status = main->StatusWindow();  // made, hidden, at the start
-    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     const QSize size = status->frameGeometry().size();
     EXPECT_EQ(status->pos(), QPoint(screen.right() + 1 - size.width() - 2,
-                                    screen.bottom() + 1 - size.height() - 35));
+                                    screen.bottom() + 1 - size.height() - 5));
     rules->ShowStatusWindow(true);
     EXPECT_EQ(status->windowTitle(), "Talmira STATUS");
     EXPECT_TRUE(status->windowFlags() & Qt::WindowStaysOnTopHint);

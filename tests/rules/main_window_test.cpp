@@ -409,12 +409,35 @@ TEST_F(MainWindow, StatusWindowFirstShowCopiesTheLinkLine) {
     EXPECT_EQ(sv.c[ids::kStatusLinkLine].text, kNotLinked);
 }
 
+TEST(StatusWindowPlace, BottomRightOfTheWorkAreaWhereverTheTaskbarIs) {
+    const Rect frame{0, 0, 300, 140};
+    struct Case {
+        const char* name;
+        Rect area;
+        int x, y;
+    } cases[] = {
+        {"taskbar below, 48 px", {0, 0, 1920, 1032}, 1618, 887},
+        {"taskbar on the left, 72 px", {72, 0, 1848, 1080}, 1618, 935},
+        {"taskbar above", {0, 40, 1920, 1040}, 1618, 935},
+        {"primary display right of another", {1920, 0, 1280, 984}, 2898, 839},
+        {"area smaller than the window", {10, 20, 200, 100}, 10, 20},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Rect place = StatusWindowPlace(c.area, frame);
+        EXPECT_EQ(place.x, c.x);
+        EXPECT_EQ(place.y, c.y);
+        EXPECT_EQ(place.width, frame.width);
+        EXPECT_EQ(place.height, frame.height);
+    }
+}
+
 TEST_F(MainWindow, StatusWindowSitsInTheBottomRightCornerAndItsSliderSetsTheOpacity) {
     WriteIni({});
     Start();
     FakeStatusView& sv = *view->status;
     EXPECT_EQ(sv.frame.x, 1918 - sv.frame.width);
-    EXPECT_EQ(sv.frame.y, 1045 - sv.frame.height);
+    EXPECT_EQ(sv.frame.y, 1035 - sv.frame.height);
 
     const FakeStatusView::Slider& slider = sv.sliders[ids::kAlphaSlider];
     EXPECT_EQ(slider.min, 100);

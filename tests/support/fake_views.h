@@ -176,7 +176,7 @@ public:
     }
     void SetOpacity(int alpha) override { opacity = alpha; }
     void ShowWindow(WindowShow how) override { visible = how != WindowShow::Hide; }
-    Rect ScreenRect() const override { return screen; }
+    Rect WorkArea() const override { return workArea; }
     Rect WindowRect() const override { return frame; }
     void MoveWindow(int x, int y) override { frame.x = x, frame.y = y; }
     void PostToUi(std::function<void()> fn) override { PostLater(std::move(fn)); }
@@ -184,7 +184,7 @@ public:
     uint32_t colour = 0;
     int opacity = 255;
     bool visible = false;
-    Rect screen{0, 0, 1920, 1080};
+    Rect workArea{0, 0, 1920, 1040};  // a 1920 x 1080 screen, a 40 pixel taskbar below
     Rect frame{0, 0, 300, 140};
     std::map<int, Slider> sliders;
 };

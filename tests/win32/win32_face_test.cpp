@@ -8,6 +8,7 @@
 #include "ui/win32/about_box.h"
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 // clang-format on
 
 #include <chrono>
@@ -169,6 +170,36 @@ TEST_F(Win32Face, TrayMenuHoldsTheCommandsAndEachReachesItsRule) {
     EXPECT_FALSE(rules->Destroyed());
 }
 
+TEST_F(Win32Face, TrayIconComesBackAfterEachTaskbarCreatedAndGoesAtExit) {
+    WriteIni({});
+    Start();
+    HWND hwnd = main->Handle();
+    ASSERT_TRUE(main->TrayIconAdded());
+    NOTIFYICONDATAW icon{};
+    icon.cbSize = sizeof icon;
+    icon.hWnd = hwnd;
+    icon.uID = Win32MainWindow::kTrayIconId;
+    // The notification area holds the icon when a modify of it succeeds.
+    const auto present = [&] {
+        NOTIFYICONDATAW probe = icon;
+        return Shell_NotifyIconW(NIM_MODIFY, &probe) != FALSE;
+    };
+    const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    // Sent while the icon is still there (the scaling changed), then after
+    // Explorer lost it (a restart).
+    for (const bool lost : {false, true}) {
+        SCOPED_TRACE(lost ? "after the icon was lost" : "while the icon is there");
+        if (lost) {
+            ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &icon));
+        }
+        SendMessageW(hwnd, taskbarCreated, 0, 0);
+        EXPECT_TRUE(main->TrayIconAdded());
+        EXPECT_TRUE(present());
+    }
+    main.reset();
+    EXPECT_FALSE(present()) << "no icon is left after the exit";
+}
+
 TEST_F(Win32Face, StatusWindowSitsBottomRightAndItsAlphaFollowsTheSlider) {
     WriteIni({});
     Start();
@@ -180,11 +211,31 @@ TEST_F(Win32Face, StatusWindowSitsBottomRightAndItsAlphaFollowsTheSlider) {
     EXPECT_NE(GetWindowLongPtrW(hwnd, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
     ExpectTexts(hwnd, {{ids::kStatusLinkLine, "CAT : 비연결 | VAN : 비연결"},
                        {ids::kStatusTransferText, ""}});
-    RECT screen{}, frame{};
+    // Bottom-right in the work area, also after the taskbar grows below or
+    // moves to the left (the work area set as Explorer sets it).
+    RECT saved{}, screen{}, frame{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &saved, 0);
     GetWindowRect(GetDesktopWindow(), &screen);
-    GetWindowRect(hwnd, &frame);
-    EXPECT_EQ(frame.right, screen.right - 2);
-    EXPECT_EQ(frame.bottom, screen.bottom - 35);
+    const RECT areas[] = {saved,
+                          {screen.left, screen.top, screen.right, screen.bottom - 72},
+                          {screen.left + 48, screen.top, screen.right, screen.bottom}};
+    for (RECT area : areas) {
+        ASSERT_TRUE(SystemParametersInfoW(SPI_SETWORKAREA, 0, &area, SPIF_SENDCHANGE));
+        RECT now{};
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &now, 0);
+        EXPECT_EQ(now.bottom, area.bottom);
+        EXPECT_EQ(now.left, area.left);
+        // What the change's broadcast brings to each top-level window.
+        SendMessageW(hwnd, WM_SETTINGCHANGE, SPI_SETWORKAREA, 0);
+        EXPECT_TRUE(PumpUntil([&] {
+            GetWindowRect(hwnd, &frame);
+            return frame.right == area.right - 2 && frame.bottom == area.bottom - 5;
+        })) << frame.right
+            << "," << frame.bottom << " in " << area.right << "," << area.bottom;
+        EXPECT_GE(frame.left, area.left);
+        EXPECT_GE(frame.top, area.top);
+    }
+    SystemParametersInfoW(SPI_SETWORKAREA, 0, &saved, SPIF_SENDCHANGE);
 
     HWND slider = GetDlgItem(hwnd, ids::kAlphaSlider);
     EXPECT_EQ(SendMessageW(slider, TBM_GETRANGEMIN, 0, 0), 100);

@@ -56,6 +56,10 @@ QtStatusWindow::QtStatusWindow(CProgressDlg& rules)
 
     DiscardEnterEscape(this);
     adjustSize();
+    // A panel that moves or grows takes the window back into the corner.
+    if (QScreen* primary = QGuiApplication::primaryScreen())
+        connect(primary, &QScreen::availableGeometryChanged, this,
+                [this] { m_rules.PlaceOnScreen(); });
 }
 
 void QtStatusWindow::closeEvent(QCloseEvent* event) {
@@ -101,10 +105,10 @@ void QtStatusWindow::ShowWindow(WindowShow how) {
         show();
 }
 
-Rect QtStatusWindow::ScreenRect() const {
+Rect QtStatusWindow::WorkArea() const {
     const QScreen* primary = QGuiApplication::primaryScreen();
     if (primary == nullptr) return {};
-    const QRect r = primary->geometry();
+    const QRect r = primary->availableGeometry();
     return {r.x(), r.y(), r.width(), r.height()};
 }
 

@@ -20,7 +20,7 @@ public:
     int SliderPos(int id) const override;
     void SetOpacity(int alpha) override;
     void ShowWindow(WindowShow how) override;
-    Rect ScreenRect() const override;
+    Rect WorkArea() const override;
     Rect WindowRect() const override;
     void MoveWindow(int x, int y) override;
     void PostToUi(std::function<void()> fn) override;

@@ -31,16 +31,17 @@ Win32MainWindow::~Win32MainWindow() {
 
 bool Win32MainWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
     if (msg == m_taskbarCreated && m_taskbarCreated != 0) {
-        if (m_trayAdded) {
-            m_trayAdded = false;
-            AddTrayIcon();
-        }
+        // Sent after Explorer restarts, and also when the display's scaling
+        // changes while the icon is still there: either way the icon is
+        // added as at the start, with its retries.
+        if (m_trayWanted) m_rules.AddTrayIcon();
         return true;
     }
     switch (msg) {
         case WM_INITDIALOG:
-            SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(AppIcon(32)));
-            SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(AppIcon(16)));
+            SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(LargeAppIcon()));
+            SendMessageW(Handle(), WM_SETICON, ICON_SMALL,
+                         reinterpret_cast<LPARAM>(SmallAppIcon()));
             SendDlgItemMessageW(Handle(), ids::kMainBar, WM_SETFONT,
                                 reinterpret_cast<WPARAM>(m_barFont.Get()), TRUE);
             result = TRUE;
@@ -82,7 +83,7 @@ bool Win32MainWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR&
             result = TRUE;
             return true;
         case WM_QUERYDRAGICON:
-            result = reinterpret_cast<INT_PTR>(AppIcon(32));
+            result = reinterpret_cast<INT_PTR>(LargeAppIcon());
             return true;
         case WM_CTLCOLORSTATIC:
             result = reinterpret_cast<INT_PTR>(IndicatorColours(
@@ -150,25 +151,32 @@ NOTIFYICONDATAW Win32MainWindow::TrayData() const {
     data.uID = kTrayIconId;
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = kTrayNotify;
-    data.hIcon = AppIcon(GetSystemMetrics(SM_CXSMICON));
+    data.hIcon = SmallAppIcon();
     lstrcpynW(data.szTip, L"Talmira", ARRAYSIZE(data.szTip));
     return data;
 }
 
 bool Win32MainWindow::AddTrayIcon() {
     if (Handle() == nullptr) return false;
+    m_trayWanted = true;
     NOTIFYICONDATAW data = TrayData();
-    // Present already: the add fails and the modify keeps it as it is.
-    if (Shell_NotifyIconW(NIM_ADD, &data) || (m_trayAdded && Shell_NotifyIconW(NIM_MODIFY, &data)))
-        m_trayAdded = true;
+    // An icon that is there already refuses the add; the modify then finds it
+    // and keeps it.
+    m_trayAdded =
+        Shell_NotifyIconW(NIM_ADD, &data) != FALSE || Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
     return m_trayAdded;
 }
 
 void Win32MainWindow::RemoveTrayIcon() {
-    if (!m_trayAdded) return;
-    NOTIFYICONDATAW data = TrayData();
-    Shell_NotifyIconW(NIM_DELETE, &data);
+    // Deleted whatever the last add reported: no icon outlives the program.
+    m_trayWanted = false;
     m_trayAdded = false;
+    if (Handle() == nullptr) return;
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof(data);
+    data.hWnd = Handle();
+    data.uID = kTrayIconId;
+    Shell_NotifyIconW(NIM_DELETE, &data);
 }
 
 void Win32MainWindow::ShowTrayMenu() {

@@ -62,7 +62,8 @@ private:
     win32face::Font m_barFont{20, L"Arial"};
     win32face::ColourBrush m_barBrush;
     uint32_t m_barColour = 0;
-    bool m_trayAdded = false;
+    bool m_trayAdded = false;   // the last add or modify succeeded
+    bool m_trayWanted = false;  // added by the rules and not removed since
     UINT m_taskbarCreated = 0;
     std::unique_ptr<Win32StatusWindow> m_statusWindow;
     std::unique_ptr<Win32AboutBox> m_aboutBox;

@@ -15,7 +15,8 @@ Win32SettingDialog::~Win32SettingDialog() {
 bool Win32SettingDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
     switch (msg) {
         case WM_INITDIALOG:
-            SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(AppIcon(16)));
+            SendMessageW(Handle(), WM_SETICON, ICON_SMALL,
+                         reinterpret_cast<LPARAM>(SmallAppIcon()));
             result = TRUE;
             return true;
         case WM_COMMAND: {

@@ -22,7 +22,8 @@ Win32StatusWindow::~Win32StatusWindow() {
 bool Win32StatusWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
     switch (msg) {
         case WM_INITDIALOG:
-            SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(AppIcon(16)));
+            SendMessageW(Handle(), WM_SETICON, ICON_SMALL,
+                         reinterpret_cast<LPARAM>(SmallAppIcon()));
             SendDlgItemMessageW(Handle(), ids::kStatusBar, WM_SETFONT,
                                 reinterpret_cast<WPARAM>(m_barFont.Get()), TRUE);
             result = TRUE;
@@ -42,6 +43,13 @@ bool Win32StatusWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PT
         case WM_CLOSE:
             m_rules.OnClose();
             return true;
+        case WM_SETTINGCHANGE:
+            // The taskbar moved, grew with the scaling, or hides itself now.
+            if (wParam == SPI_SETWORKAREA) m_rules.PlaceOnScreen();
+            return false;
+        case WM_DISPLAYCHANGE:
+            m_rules.PlaceOnScreen();
+            return false;
         case WM_COMMAND:
             return true;  // IDOK / IDCANCEL: the window is not dismissed by keys
         case kRunQueued:
@@ -120,9 +128,11 @@ void Win32StatusWindow::ShowWindow(WindowShow how) {
     ::ShowWindow(Handle(), how == WindowShow::Hide ? SW_HIDE : SW_SHOW);
 }
 
-Rect Win32StatusWindow::ScreenRect() const {
+Rect Win32StatusWindow::WorkArea() const {
+    // The primary display less the taskbar and the desktop toolbars, in the
+    // pixels of this (DPI-aware) program.
     RECT r{};
-    GetWindowRect(GetDesktopWindow(), &r);
+    if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &r, 0)) GetWindowRect(GetDesktopWindow(), &r);
     return {r.left, r.top, r.right - r.left, r.bottom - r.top};
 }
 

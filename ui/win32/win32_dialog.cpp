@@ -17,6 +17,10 @@ HICON AppIcon(int size) {
                                          IMAGE_ICON, size, size, LR_SHARED));
 }
 
+HICON SmallAppIcon() { return AppIcon(GetSystemMetrics(SM_CXSMICON)); }
+
+HICON LargeAppIcon() { return AppIcon(GetSystemMetrics(SM_CXICON)); }
+
 namespace {
 
 bool IsDialog(HWND hwnd) {

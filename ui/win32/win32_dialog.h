@@ -31,6 +31,10 @@ inline constexpr UINT kRunQueued = WM_APP + 1;
 
 // The application icon (resource 128) at a size; shared, never destroyed.
 HICON AppIcon(int size);
+// The application icon at the sizes the display's scaling asks for: the small
+// one of title bars and the tray, the large one of the task switcher.
+HICON SmallAppIcon();
+HICON LargeAppIcon();
 
 // Runs the user-interface thread's messages until *ended turns true (never,
 // for a null pointer). Enter and Escape key-downs are discarded before
