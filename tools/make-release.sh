@@ -177,14 +177,20 @@ if [ "$platform" = windows ]; then
     osslsigncode sign "$@" -in "$built" -out "$served" >"$build/sign.log" 2>&1 && signed=1
     rm -f "$pass"
     [ $signed -eq 1 ] || { cat "$build/sign.log" >&2; fail "Authenticode signing failed"; }
-    # The signature just made is checked against the system's trusted roots
-    # and the chain the certificate file carries.
+    # The signature just made, and its time stamp, are checked against the
+    # system's trusted roots and the chain the certificate file carries.
     chain=$build/release-chain.pem
     cat /etc/ssl/certs/ca-certificates.crt >"$chain" 2>/dev/null || : >"$chain"
     openssl pkcs12 -in "$cert" -passin "file:$passfile" -nokeys 2>/dev/null >>"$chain" ||
         openssl pkcs12 -legacy -in "$cert" -passin "file:$passfile" -nokeys 2>/dev/null >>"$chain"
-    osslsigncode verify -CAfile "$chain" -in "$served" >"$build/verify.log" 2>&1 ||
+    set -- -CAfile "$chain"
+    [ -z "$timestamp" ] || set -- "$@" -TSA-CAfile "$chain"
+    osslsigncode verify "$@" -in "$served" >"$build/verify.log" 2>&1 ||
         { cat "$build/verify.log" >&2; fail "the Authenticode signature does not verify"; }
+    if [ -n "$timestamp" ] && ! grep -q "Timestamp Server Signature verification: ok" "$build/verify.log"; then
+        cat "$build/verify.log" >&2
+        fail "the signature carries no time stamp that verifies"
+    fi
 else
     cp "$built" "$served"
     chmod 755 "$served"
