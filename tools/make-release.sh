@@ -72,6 +72,7 @@ while [ $# -gt 0 ]; do
         shift 2
         ;;
     *)
+        echo "make-release: unknown argument \"$1\"" >&2
         usage >&2
         exit 2
         ;;
