@@ -1,6 +1,8 @@
 #!/bin/sh
 # Installs the Debian packages Talmira builds, tests and runs with.
 # Only what is missing is installed; run as root (or with sudo available).
+# lighttpd serves the release tests' update server; osslsigncode signs a
+# Windows release (tools/make-release.sh).
 #   ./setup.sh            what the Linux build needs
 #   ./setup.sh windows    what the Windows cross build and its tests under Wine need
 #   ./setup.sh fuzz       what the fuzz targets need besides the Linux build (clang, libFuzzer)
@@ -11,12 +13,14 @@ qt6-base-dev qt6-base-dev-tools libgl-dev
 libserialport-dev libcurl4-openssl-dev libssl-dev rapidjson-dev libsimpleini-dev
 openssl ca-certificates
 libgtest-dev libgmock-dev libcpp-httplib-dev
-fonts-noto-cjk"
+fonts-noto-cjk
+lighttpd"
 if [ "${1:-}" = fuzz ]; then
     PKGS="$PKGS clang libclang-rt-dev"
 elif [ "${1:-}" = windows ]; then
     PKGS="cmake ninja-build g++-mingw-w64-x86-64-posix googletest rapidjson-dev
-wine wine64 socat openssl xvfb fonts-noto-cjk netpbm"
+wine wine64 socat openssl xvfb fonts-noto-cjk netpbm
+osslsigncode ca-certificates lighttpd"
 fi
 
 missing=""

@@ -1,5 +1,6 @@
 #include "app/about_dialog.h"
 
+#include "brisken_version.h"
 #include "update/server_url.h"
 
 CAboutDialog* g_pAboutDlg = nullptr;

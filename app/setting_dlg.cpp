@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/main_window_control.h"
+#include "brisken_version.h"
 #include "config/autostart.h"
 #include "config/settings.h"
 #include "log/traffic_log.h"

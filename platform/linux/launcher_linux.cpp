@@ -10,6 +10,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "brisken_version.h"
+
 namespace platform {
 namespace {
 
