@@ -13,11 +13,7 @@ std::string FakeExecutable(size_t size) {
         std::memcpy(&bytes[0x3C], offset, 4);
         std::memcpy(&bytes[0x80], "PE\0\0\x64\x86", 6);
     } else {
-        bytes.replace(0, 7,
-                      std::string("\x7f"
-                                  "ELF",
-                                  4) +
-                          (sizeof(void*) == 8 ? '\x02' : '\x01') + "\x01\x01");
+        bytes.replace(0, 7, std::string("\x7f" "ELF", 4) + (sizeof(void*) == 8 ? '\x02' : '\x01') + "\x01\x01");
     }
     bytes.resize(size);
     return bytes;

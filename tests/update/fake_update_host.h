@@ -16,8 +16,7 @@ public:
     void ClearConfirmExit() override { events.push_back("clear"); }
     void PostQuit() override { events.push_back("quit"); }
     void ShowAppMessage(const std::string& text) override { events.push_back("message:" + text); }
-    int RunDownloadWindow(const std::string& url, const std::string& path,
-                          int startResult) override {
+    int RunDownloadWindow(const std::string& url, const std::string& path, int startResult) override {
         events.push_back("download:" + url + "|" + path + "|" + std::to_string(startResult));
         return download(url, path, startResult);
     }

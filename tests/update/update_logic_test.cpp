@@ -11,11 +11,11 @@ TEST(VersionNumber, ReadsDottedVersionsAsOneNumber) {
         double number;
         bool updatesOver2006;
     } cases[] = {
-        {"2.0.0.7", 2007, true},    {"2.0.0.6", 2006, false}, {"2.0.0.10", 20010, true},
-        {"2.0.1.0", 2010, true},    {"2.1", 21, false},       {"3", 3, false},
-        {"v2.0.0.7", 0, false},     {"", 0, false},           {"  2.0.0.8", 2008, true},
+        {"2.0.0.7", 2007, true},   {"2.0.0.6", 2006, false}, {"2.0.0.10", 20010, true},
+        {"2.0.1.0", 2010, true},   {"2.1", 21, false},       {"3", 3, false},
+        {"v2.0.0.7", 0, false},    {"", 0, false},           {"  2.0.0.8", 2008, true},
         {"-2.0.0.7", -2007, false}, {"2.0.0.7b", 2007, true}, {"0x2007", 0, false},
-        {"inf", 0, false},          {"2e3", 2000, false},     {"2.0.0.7e", 2007, true},
+        {"inf", 0, false},         {"2e3", 2000, false},     {"2.0.0.7e", 2007, true},
     };
     const double own = VersionNumber("2.0.0.6");
     ASSERT_EQ(own, 2006);
@@ -49,9 +49,8 @@ TEST(ParseUpdateAnswer, AcceptsOnlyObjectsWithThreeStrings) {
         bool ok;
         std::string status, version, url;
     } cases[] = {
-        {R"({"status":"ok","version":"2.0.0.7","url":"http://127.0.0.1/f"})"
-         "\n",
-         true, "ok", "2.0.0.7", "http://127.0.0.1/f"},
+        {R"({"status":"ok","version":"2.0.0.7","url":"http://127.0.0.1/f"})" "\n", true, "ok",
+         "2.0.0.7", "http://127.0.0.1/f"},
         {R"({"status":"OK","version":"2.0.0.7","url":"u","extra":5})", true, "OK", "2.0.0.7", "u"},
         {R"({"status":"ok","version":"2.0.0.7","url":""})", true, "ok", "2.0.0.7", ""},
         {R"({"status":"ok","version":"1","url":"a","url":"b"})", true, "ok", "1", "a"},
