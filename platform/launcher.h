@@ -19,9 +19,11 @@ int LaunchScriptDetached(const std::string& script, const std::string& workDir);
 std::string ScriptFileBytes(const std::string& text);
 
 // A path as a script may name it: the path itself where the script's code
-// page holds it; on Windows otherwise its short (8.3) name, or for a file not
-// made yet its folder's short name and its own name. "" when neither can be
-// written losslessly (no short names on that volume): no script names it then.
+// page holds it; on Windows otherwise a folder by its short (8.3) name and a
+// file by its folder's short name and its own name (a file's own short name
+// would be all that is left of a file moved over by it). "" when that cannot
+// be written losslessly either (a file name the code page lacks, no short
+// names on that volume): no script names it then.
 std::string ScriptPathText(const std::string& path);
 
 // This process's id.

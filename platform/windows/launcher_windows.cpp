@@ -141,10 +141,14 @@ std::string ScriptFileBytes(const std::string& text) {
 std::string ScriptPathText(const std::string& path) {
     const std::wstring wide = win::Wide(path);
     if (FitsConsoleCodePage(wide)) return path;
-    // The file's short name; for a file not made yet (a staged copy, the
-    // script itself) its folder's short name and its own name.
-    std::wstring shortName = ShortName(wide);
-    if (shortName.empty()) {
+    // A folder by its short name. A file by its folder's short name and its
+    // own name, never by a short name of its own: a file moved over under a
+    // short name would be left with that name alone.
+    std::wstring shortName;
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        shortName = ShortName(wide);
+    } else {
         const size_t sep = LastSeparator(wide);
         if (sep == std::wstring::npos) return {};
         const std::wstring folder = ShortName(wide.substr(0, sep));

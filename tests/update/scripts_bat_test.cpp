@@ -158,6 +158,11 @@ TEST(BatchScripts, UpdateEndsWithTheInstalledProgramRunning) {
         if (c.refusal == OutsideCodePage) {
             EXPECT_TRUE(platform::ScriptFileBytes("@echo off\r\nrem " + exe + "\r\n").empty())
                 << "no character of the path is written as a look-alike or a ?";
+            // A file is never named by a short name of its own (moved over by
+            // it, it would keep only that name).
+            const std::string oddName = dir + "\\\xF0\x9F\x98\x80.exe";
+            WriteFile(oddName, "x");
+            EXPECT_EQ(platform::ScriptPathText(oddName), "");
             exe = platform::ScriptPathText(exe);
             download = platform::ScriptPathText(download);
             if (exe.empty() || download.empty()) {
