@@ -8,6 +8,9 @@
 namespace platform {
 
 // One HTTP GET, streamed to callbacks. Any thread; each call has its own handle.
+// Every request goes through the system's proxy settings: WinINet's
+// preconfigured access on Windows, libcurl's environment rules (http_proxy,
+// https_proxy, no_proxy, ...) on Linux.
 struct HttpRequest {
     std::string url;
     std::string userAgent;
@@ -15,7 +18,6 @@ struct HttpRequest {
     int totalTimeoutMs = 0;       // 0: no limit on the whole request
     int lowSpeedBytesPerSec = 0;  // with lowSpeedSeconds: abandon a transfer slower
     int lowSpeedSeconds = 0;      //   than this for that long (0: never)
-    bool useSystemProxy = true;   // false: always connect directly
     // HTTPS trusts the system's certificate store; a PEM file named here is
     // trusted instead (tests only - the program never sets it; Linux only:
     // WinINet takes none, and a request that names one fails). A server the

@@ -4,16 +4,27 @@
 namespace platform {
 
 // Starts a self-management script so that it outlives this process and shows
-// nothing: Windows runs the .bat hidden (ShellExecuteExW, "open", SW_HIDE);
+// nothing: Windows runs "cmd.exe /d /c <script>" from the system folder with
+// no window (the user's cmd AutoRun, a "chcp" for one, never runs first);
 // Linux runs "/bin/sh script" in a new session without a terminal, with no
 // descriptor of ours and its input and output on /dev/null. It runs in workDir
-// ("" = the current directory). Returns the script process's id, or -1 when
+// ("" = the script's own folder). Returns the script process's id, or -1 when
 // it could not be started.
 int LaunchScriptDetached(const std::string& script, const std::string& workDir);
 
 // The bytes a script file holds for a UTF-8 text: Windows writes the console
-// (OEM) code page that cmd.exe reads batch files in; Linux keeps UTF-8.
+// (OEM) code page that cmd.exe reads batch files in; Linux keeps UTF-8. ""
+// when the text cannot be written there as it is (a character the code page
+// lacks would come out as "?" or a look-alike).
 std::string ScriptFileBytes(const std::string& text);
+
+// A path as a script may name it: the path itself where the script's code
+// page holds it; on Windows otherwise a folder by its short (8.3) name and a
+// file by its folder's short name and its own name (a file's own short name
+// would be all that is left of a file moved over by it). "" when that cannot
+// be written losslessly either (a file name the code page lacks, no short
+// names on that volume): no script names it then.
+std::string ScriptPathText(const std::string& path);
 
 // This process's id.
 int CurrentProcessId();

@@ -35,7 +35,6 @@ int DownloadFile(const std::string& url, const std::string& path, const std::ato
     request.connectTimeoutMs = limits.connectTimeoutMs;
     request.lowSpeedBytesPerSec = limits.lowSpeedBytesPerSec;
     request.lowSpeedSeconds = limits.lowSpeedSeconds;
-    request.useSystemProxy = false;
     request.caFile = caFile;
     request.stop = &stop;
     request.onHead = [&](long status, int64_t length) {

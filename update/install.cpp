@@ -59,10 +59,6 @@ void RemoveFile(const std::string& path) {
     fs::remove(FsPath(path), ec);
 }
 
-void Launch(const UpdateOptions& options, const std::string& script, const std::string& dir) {
-    if (options.launch) options.launch(script, dir);
-}
-
 }  // namespace
 
 int CreateDesktopShortcut(const std::string& target, const std::string& folder,
@@ -75,7 +71,8 @@ int CreateDesktopShortcut(const std::string& target, const std::string& folder,
             break;
         }
     }
-    const std::string targetDir = slash == std::string::npos ? std::string() : target.substr(0, slash);
+    const std::string targetDir =
+        slash == std::string::npos ? std::string() : target.substr(0, slash);
     switch (platform::CreateShortcut(target, targetDir, JoinPath(folder, name))) {
         case platform::ShortcutResult::NoObject:
             return 0;
@@ -113,19 +110,34 @@ void InstallSelf(IUpdateHost& host, const UpdateOptions& options) {
         fs::copy_file(FsPath(p.iniPath), FsPath(installedIni), ec);
     }
 
-    const std::string dir = WorkDir(options);
-    const int pid = ScriptPid(options);
-    if (!dir.empty()) {
-        const std::string killfile = JoinPath(dir, ScriptFileName("killfile"));
-        if (WriteScriptFile(killfile, KillfileScriptText(pid, p.exeDir, p.exeName, p.iniName, killfile))) {
-            const std::string again = options.desktopDir ? options.desktopDir() : std::string();
-            if (!again.empty()) RemoveFile(JoinPath(again, shortcutName));
-            Launch(options, killfile, dir);
-        }
-        const std::string runextern = JoinPath(dir, ScriptFileName("runextern"));
-        if (WriteScriptFile(runextern, RunexternScriptText(pid, installedExe, p.exePath, runextern)))
-            Launch(options, runextern, dir);
+    // Both scripts are written before either is launched; the restart is
+    // launched first, so a clean-up that then fails to start leaves only a
+    // restart that finds this copy still running (a second copy ends at once).
+    // Until both run, this copy goes on from where it is and keeps its
+    // autostart entry and its launcher.
+    std::string oldExe = p.exePath;
+    std::string oldDir = p.exeDir;
+    std::string target = installedExe;
+    if (!ForScript({&oldExe, &oldDir, &target})) return;
+    const std::string runextern = PlaceScript(options, "runextern", [&](const ScriptRun& run) {
+        return RunexternScriptText(run, target, oldExe);
+    });
+    const std::string killfile = PlaceScript(options, "killfile", [&](const ScriptRun& run) {
+        return KillfileScriptText(run, oldDir, p.exeName, p.iniName, target);
+    });
+    if (runextern.empty() || killfile.empty()) {
+        if (!runextern.empty()) RemoveFile(runextern);
+        if (!killfile.empty()) RemoveFile(killfile);
+        return;
     }
+    if (!LaunchScript(options, runextern)) {
+        RemoveFile(killfile);
+        return;
+    }
+    if (!LaunchScript(options, killfile)) return;
+
+    const std::string again = options.desktopDir ? options.desktopDir() : std::string();
+    if (!again.empty()) RemoveFile(JoinPath(again, shortcutName));
     host.ClearConfirmExit();
     if (options.deleteAutoRun) options.deleteAutoRun();
     MarkRelocationQueued();
@@ -134,14 +146,14 @@ void InstallSelf(IUpdateHost& host, const UpdateOptions& options) {
 
 void UninstallSelf(const UpdateOptions& options) {
     const PathValues& p = options.paths;
-    const std::string dir = WorkDir(options);
-    if (dir.empty()) return;
-    const std::string script = JoinPath(dir, ScriptFileName("killfileall"));
-    const std::string exeDir = !p.exeDir.empty() ? p.exeDir : p.installDir;
-    if (!WriteScriptFile(script, KillfileallScriptText(ScriptPid(options), exeDir, p.installDir,
-                                                     p.exeName, p.iniName, script)))
-        return;
+    std::string exeDir = !p.exeDir.empty() ? p.exeDir : p.installDir;
+    std::string installDir = p.installDir;
+    if (!ForScript({&exeDir, &installDir})) return;
+    const std::string script = PlaceScript(options, "killfileall", [&](const ScriptRun& run) {
+        return KillfileallScriptText(run, exeDir, installDir, p.exeName, p.iniName);
+    });
+    if (script.empty()) return;
     const std::string desktop = options.desktopDir ? options.desktopDir() : std::string();
     if (!desktop.empty()) RemoveFile(JoinPath(desktop, platform::ShortcutFileName(p.exeBase)));
-    Launch(options, script, dir);
+    LaunchScript(options, script);
 }

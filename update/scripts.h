@@ -3,11 +3,24 @@
 
 // The texts of the self-management scripts: POSIX sh on Linux
 // (scripts_sh.cpp), batch files on Windows (scripts_bat.cpp). Each script
-// first waits (bounded, never spinning) for the program to end, touches only
-// the exact files it names, quotes every path, and removes itself at its end.
+// waits (bounded, never spinning) for the program to end, touches only the
+// exact files it names, quotes every path, and removes itself at its end.
+// Every path through a script that starts a program ends with a copy of the
+// program started: when the new one cannot be put in place, the one that is
+// there is started again.
 
-// How long a script waits for the program to end: tries of 0.2 s each.
-constexpr int kScriptWaitTries = 600;
+// How long a script waits for the program to end and its file to be free.
+constexpr int kScriptWaitSeconds = 120;
+
+// How a script runs: what it waits for and where the program it starts runs.
+struct ScriptRun {
+    int pid = 0;       // the process whose end the script waits for
+    std::string self;  // the script's own file, removed at its end
+    // The folder the started program gets as its current directory; "" (or a
+    // folder that is gone by then) gives it the script's own folder.
+    std::string startDir;
+    int waitSeconds = kScriptWaitSeconds;  // the bound on every wait
+};
 
 // A script's file name from its base: "update_brisken" gives
 // "update_brisken.sh" or "update_brisken.bat".
@@ -20,21 +33,28 @@ std::string ShQuote(const std::string& text);
 // gives name itself).
 std::string JoinPath(const std::string& dir, const std::string& name);
 
-// update_brisken: replaces installedExe with the download and starts it.
-std::string UpdateScriptText(int pid, const std::string& downloadPath,
-                             const std::string& installedExe, const std::string& self);
+// update_brisken: stages the download beside installedExe as "<exe>.new",
+// moves it over installedExe once the program has ended and starts it. A
+// missing download, a copy or a move that fails (the move retried until the
+// wait runs out) start the installed program as it is.
+std::string UpdateScriptText(const ScriptRun& run, const std::string& downloadPath,
+                             const std::string& installedExe);
 
 // killfile: removes the old executable, its settings file and its CATLOG
-// folder from the old executable's folder.
-std::string KillfileScriptText(int pid, const std::string& oldDir, const std::string& exeName,
-                               const std::string& iniName, const std::string& self);
+// folder from the old executable's folder once the program has ended, and
+// only while the installed copy exists.
+std::string KillfileScriptText(const ScriptRun& run, const std::string& oldDir,
+                               const std::string& exeName, const std::string& iniName,
+                               const std::string& installedExe);
 
-// runextern: starts the installed executable once the program (oldExe) has ended.
-std::string RunexternScriptText(int pid, const std::string& installedExe, const std::string& oldExe,
-                                const std::string& self);
+// runextern: once the program (oldExe) has ended or the wait has run out,
+// starts the installed executable, or the old one when the installed one is
+// missing.
+std::string RunexternScriptText(const ScriptRun& run, const std::string& installedExe,
+                                const std::string& oldExe);
 
 // killfileall: removes the executable, the settings file and the CATLOG
 // folder from the executable's folder and from the install folder.
-std::string KillfileallScriptText(int pid, const std::string& exeDir, const std::string& installDir,
-                                  const std::string& exeName, const std::string& iniName,
-                                  const std::string& self);
+std::string KillfileallScriptText(const ScriptRun& run, const std::string& exeDir,
+                                  const std::string& installDir, const std::string& exeName,
+                                  const std::string& iniName);

@@ -1,6 +1,8 @@
 #include "update/update_check.h"
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -40,9 +42,43 @@ std::optional<std::string> RequestFirstLine(const UpdateOptions& options) {
         return body.find('\n') == std::string::npos && body.size() <= kMaxAnswerLine * 2;
     };
     const platform::HttpResult result = platform::HttpGet(request);
-    if (result.outcome != platform::HttpOutcome::Complete && result.outcome != platform::HttpOutcome::Ended)
+    if (result.outcome != platform::HttpOutcome::Complete &&
+        result.outcome != platform::HttpOutcome::Ended)
         return std::nullopt;
     return FirstAnswerLine(body);
+}
+
+// The failed-install memory: the version tried last and when, one line each.
+constexpr int64_t kRetryAfterSeconds = 24 * 60 * 60;
+
+std::string FailedInstallFile(const PathValues& paths) {
+    return paths.installDir.empty() ? std::string()
+                                    : JoinPath(paths.installDir, paths.exeBase + ".update");
+}
+
+std::string ReadTextFile(const std::string& path) {
+    if (path.empty()) return {};
+    std::ifstream in(platform::FsPath(path), std::ios::binary);
+    std::string text(256, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<size_t>(in.gcount()));
+    return text;
+}
+
+std::string RememberedVersion(const std::string& version, int64_t now) {
+    return version + "\n" + std::to_string(now) + "\n";
+}
+
+// True while the version named was tried less than a day ago (a clock set
+// back counts as a day gone).
+bool SkipVersion(const std::string& memory, const std::string& version, int64_t now) {
+    const size_t nl = memory.find('\n');
+    if (nl == std::string::npos || memory.substr(0, nl) != version) return false;
+    const std::string when = memory.substr(nl + 1);
+    char* end = nullptr;
+    const long long tried = std::strtoll(when.c_str(), &end, 10);
+    if (end == when.c_str()) return false;
+    return now >= tried && now - tried < kRetryAfterSeconds;
 }
 
 }  // namespace
@@ -64,7 +100,16 @@ UpdateOptions::UpdateOptions()
       networkUp(&platform::HasNetworkConnection),
       desktopDir(&platform::DesktopDir),
       launch(&platform::LaunchScriptDetached),
-      deleteAutoRun(&DeleteAutoRunValue) {}
+      deleteAutoRun(&DeleteAutoRunValue) {
+    std::error_code ec;
+    const auto temp = std::filesystem::temp_directory_path(ec);
+    if (!ec) tempDir = platform::PathText(temp);
+    nowSeconds = [] {
+        return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::seconds>(
+                                        std::chrono::system_clock::now().time_since_epoch())
+                                        .count());
+    };
+}
 
 namespace update_internal {
 
@@ -88,7 +133,52 @@ bool WriteTextFile(const std::string& path, const std::string& text) {
 }
 
 bool WriteScriptFile(const std::string& path, const std::string& text) {
-    return WriteTextFile(path, platform::ScriptFileBytes(text));
+    const std::string bytes = platform::ScriptFileBytes(text);
+    return !bytes.empty() && WriteTextFile(path, bytes);
+}
+
+bool ForScript(std::initializer_list<std::string*> paths) {
+    for (std::string* path : paths) {
+        *path = platform::ScriptPathText(*path);
+        if (path->empty()) return false;
+    }
+    return true;
+}
+
+std::string PlaceScript(const UpdateOptions& options, const std::string& base,
+                        const std::function<std::string(const ScriptRun&)>& make) {
+    // The program started from here; where that folder is gone by the time
+    // the script starts it, it runs in the script's folder.
+    std::string startDir = WorkDir(options);
+    if (!startDir.empty() && !ForScript({&startDir})) startDir.clear();
+    const std::string folders[] = {WorkDir(options), options.paths.installDir, options.tempDir};
+    for (const std::string& dir : folders) {
+        if (dir.empty() || !platform::IsDirectory(dir)) continue;
+        if (options.folderWritable && !options.folderWritable(dir)) continue;
+        const std::string path = JoinPath(dir, ScriptFileName(base));
+        ScriptRun run;
+        run.pid = ScriptPid(options);
+        run.self = path;
+        run.startDir = startDir;
+        run.waitSeconds = options.scriptWaitSeconds;
+        if (!ForScript({&run.self})) continue;
+        const std::string text = make(run);
+        if (text.empty()) return {};  // a path of the script's own cannot be named anywhere
+        if (WriteScriptFile(path, text)) return path;
+        std::error_code ec;
+        std::filesystem::remove(platform::FsPath(path), ec);
+    }
+    return {};
+}
+
+bool LaunchScript(const UpdateOptions& options, const std::string& script) {
+    const size_t sep = script.find_last_of(platform::PathSeparator() == '\\' ? "\\/" : "/");
+    const std::string dir =
+        sep == std::string::npos ? std::string() : script.substr(0, sep == 0 ? 1 : sep);
+    if (options.launch && options.launch(script, dir) > 0) return true;
+    std::error_code ec;
+    std::filesystem::remove(platform::FsPath(script), ec);
+    return false;
 }
 
 }  // namespace update_internal
@@ -106,6 +196,9 @@ int CheckUpdate(IUpdateHost& host, const UpdateOptions& options) {
     const std::optional<UpdateAnswer> answer = ParseUpdateAnswer(*line);
     if (!answer || answer->status != "ok") return 1;
     if (!(VersionNumber(answer->version) > own) || DownloadWindowCreated()) return 1;
+    const std::string memory = FailedInstallFile(options.paths);
+    const int64_t now = options.nowSeconds ? options.nowSeconds() : 0;
+    if (SkipVersion(ReadTextFile(memory), answer->version, now)) return 1;
 
     host.SetShowAllowed(false);
     MarkDownloadWindowCreated();
@@ -115,22 +208,29 @@ int CheckUpdate(IUpdateHost& host, const UpdateOptions& options) {
     // written over; a file that fails it is a failed download.
     if (result == 1 && !options.updateKey.empty() &&
         !ReleaseSignatureValid(downloadPath, answer->version, answer->sig, options.updateKey)) {
-        std::error_code ec;
-        std::filesystem::remove(downloadPath, ec);
         result = 0;
     }
     if (result == 1) {
-        const std::string dir = WorkDir(options);
-        const std::string script = JoinPath(dir, ScriptFileName("update_brisken"));
-        const std::string installedExe = JoinPath(options.paths.installDir, options.paths.exeName);
-        if (!dir.empty() &&
-            WriteScriptFile(script, UpdateScriptText(ScriptPid(options), downloadPath, installedExe, script)) &&
-            options.launch) {
-            options.launch(script, dir);
-        }
+        // From here the version counts as tried: should its install fail (no
+        // script, or a replace the script could not make), the program that
+        // goes on, or is started again, does not end for it at every start.
+        WriteTextFile(memory, RememberedVersion(answer->version, now));
+        std::string download = downloadPath;
+        std::string installedExe = JoinPath(options.paths.installDir, options.paths.exeName);
+        const bool named = ForScript({&download, &installedExe});
+        const std::string script =
+            !named ? std::string()
+                   : PlaceScript(options, "update_brisken", [&](const ScriptRun& run) {
+                         return UpdateScriptText(run, download, installedExe);
+                     });
+        if (script.empty() || !LaunchScript(options, script)) result = 0;
+    }
+    if (result == 1) {
         host.ClearConfirmExit();
         host.PostQuit();
     } else {
+        std::error_code ec;
+        std::filesystem::remove(platform::FsPath(downloadPath), ec);
         host.ShowAppMessage("업데이트 실패");
     }
     host.SetShowAllowed(true);

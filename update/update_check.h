@@ -1,8 +1,10 @@
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <string>
 
 #include "config/paths.h"
+#include "update/scripts.h"
 
 // Self-management of the program: the version check with the self-update, the
 // install step with relocation and the desktop launcher, and the uninstall.
@@ -38,8 +40,19 @@ struct UpdateOptions {
     PathValues paths;        // default: g_paths at construction
     std::string host;        // update server "[https://]host[:port]"; default BRISKEN_UPDATE_HOST
     std::string ownVersion;  // default platform::OwnFileVersion() ("2.0.0.6")
-    std::string workDir;     // where scripts are written and run; "" = current directory
-    int pid = 0;             // the process the scripts wait for; 0 = this process
+    // The folder a script goes to first: "" = the current directory. A folder
+    // that does not take it gives way to the install folder, then to the
+    // user's temporary folder (the session's autostart runs the program in
+    // the system folder, where a user cannot write).
+    std::string workDir;
+    std::string tempDir;  // default: the user's temporary folder
+    // Whether a folder may take a script; null: any folder whose file write
+    // succeeds (tests, which run as root, say which folders refuse).
+    std::function<bool(const std::string& dir)> folderWritable;
+    int scriptWaitSeconds = kScriptWaitSeconds;  // the bound on each wait of a script
+    // Seconds since the epoch (the failed-install memory's clock).
+    std::function<int64_t()> nowSeconds;
+    int pid = 0;                  // the process the scripts wait for; 0 = this process
     int versionConnectMs = 5000;  // version request: connect time-out
     int versionTotalMs = 15000;   // version request: whole request
     // PEM public key (EC P-256) a download must be signed with before it may
@@ -48,7 +61,8 @@ struct UpdateOptions {
     std::string caFile;                       // see platform::HttpRequest (tests only); default ""
     std::function<bool()> networkUp;          // default: platform::HasNetworkConnection
     std::function<std::string()> desktopDir;  // default: platform::DesktopDir ("" = none)
-    // Launches a script detached; returns its process id or -1.
+    // Launches a script detached in its own folder; returns its process id or
+    // -1 (the program then does not end).
     std::function<int(const std::string& script, const std::string& workDir)> launch;
     std::function<int()> deleteAutoRun;  // default: DeleteAutoRunValue
 };
@@ -57,16 +71,23 @@ struct UpdateOptions {
 // else is done), 1 otherwise: also when the server cannot be reached or its
 // answer is unusable (quietly), and after a launched update with the quit
 // queued. Creates at most one download window per process. When the download
-// fails, or with an update key its signature ("sig") is missing or wrong, it
-// removes the download, shows "업데이트 실패" and returns 1; start-up goes on.
+// fails, or with an update key its signature ("sig") is missing or wrong, or
+// the update script cannot be written or launched, it removes the download,
+// shows "업데이트 실패" and returns 1; start-up goes on with the installed
+// version. A version whose install was attempted is remembered in the install
+// folder and not downloaded again for a day unless the server names another
+// one: a program whose replace failed is started again by its script and must
+// not end for the same version at every start.
 int CheckUpdate(IUpdateHost& host, const UpdateOptions& options = {});
 
 // The install step, run before CheckUpdate at every start with a network
 // connection: creates the install folder and the desktop launcher and, when the
 // running executable is not the installed one, copies itself there (with its
-// settings file when the install folder has none), launches the "killfile" and
-// "runextern" scripts, removes the autostart entry and queues the quit. The
-// caller goes on regardless.
+// settings file when the install folder has none), launches the "runextern" and
+// "killfile" scripts and, only once both are launched, removes the desktop
+// launcher and the autostart entry and queues the quit. When either script
+// cannot be written or launched the program goes on from where it is, its
+// autostart entry kept. The caller goes on regardless.
 void InstallSelf(IUpdateHost& host, const UpdateOptions& options = {});
 
 // Writes the desktop shortcut folder + separator + name pointing at target

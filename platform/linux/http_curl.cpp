@@ -95,8 +95,6 @@ HttpResult HttpGet(const HttpRequest& request) {
         curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(request.lowSpeedBytesPerSec));
         curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(request.lowSpeedSeconds));
     }
-    // An empty proxy name turns off the proxies named in the environment.
-    if (!request.useSystemProxy) curl_easy_setopt(h, CURLOPT_PROXY, "");
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &OnWrite);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &t);
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress);

@@ -1,5 +1,3 @@
-#include "platform/launcher.h"
-
 #include <elf.h>
 #include <fcntl.h>
 #include <sys/types.h>
@@ -11,6 +9,7 @@
 #include <fstream>
 
 #include "brisken_version.h"
+#include "platform/launcher.h"
 
 namespace platform {
 namespace {
@@ -67,7 +66,12 @@ int LaunchScriptDetached(const std::string& script, const std::string& workDir) 
     std::string scriptArg = script;
     char shell[] = "/bin/sh";
     char* argv[] = {shell, scriptArg.data(), nullptr};
-    const char* dir = workDir.empty() ? nullptr : workDir.c_str();
+    std::string folder = workDir;
+    if (folder.empty()) {
+        const size_t slash = script.rfind('/');
+        if (slash != std::string::npos) folder = slash == 0 ? "/" : script.substr(0, slash);
+    }
+    const char* dir = folder.empty() ? nullptr : folder.c_str();
     const int wfd = writeEnd.get();
 
     const pid_t child = fork();
@@ -126,6 +130,9 @@ bool IsNativeExecutable(const std::string& path) {
 
 std::string OwnFileVersion() { return BRISKEN_VERSION; }
 
+// sh reads bytes: UTF-8 names go through as they are.
 std::string ScriptFileBytes(const std::string& text) { return text; }
+
+std::string ScriptPathText(const std::string& path) { return path; }
 
 }  // namespace platform

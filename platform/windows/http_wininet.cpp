@@ -157,8 +157,7 @@ HttpResult HttpGet(const HttpRequest& request) {
     }
     HINTERNET session = InternetOpenW(
         win::Wide(request.userAgent).c_str(),
-        request.useSystemProxy ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_DIRECT, nullptr,
-        nullptr, 0);
+        INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     if (session == nullptr) {
         result.error = "InternetOpenW: " + win::ErrorText(GetLastError());
         return result;

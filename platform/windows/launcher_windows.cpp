@@ -1,6 +1,4 @@
 #include <windows.h>
-// After windows.h, which it builds on.
-#include <shellapi.h>
 
 #include <cstdint>
 #include <cstring>
@@ -14,21 +12,74 @@
 
 namespace platform {
 
+namespace {
+
+// Where path ends its folder part (the last separator), npos when it has none.
+size_t LastSeparator(const std::wstring& path) { return path.find_last_of(L"\\/"); }
+
+// True when wide converts to the console (OEM) code page and back unchanged:
+// no character replaced by the default "?" and none by a best-fit look-alike.
+bool FitsConsoleCodePage(const std::wstring& wide) {
+    if (wide.empty()) return true;
+    if (GetOEMCP() == CP_UTF8) return true;  // the system-wide UTF-8 setting holds every name
+    BOOL usedDefault = FALSE;
+    const int n =
+        WideCharToMultiByte(CP_OEMCP, WC_NO_BEST_FIT_CHARS, wide.data(),
+                            static_cast<int>(wide.size()), nullptr, 0, nullptr, &usedDefault);
+    return n > 0 && !usedDefault;
+}
+
+std::wstring ShortName(const std::wstring& path) {
+    const DWORD n = GetShortPathNameW(path.c_str(), nullptr, 0);
+    if (n == 0) return {};
+    std::wstring out(n, L'\0');
+    const DWORD got = GetShortPathNameW(path.c_str(), out.data(), n);
+    if (got == 0 || got >= n) return {};
+    out.resize(got);
+    return out;
+}
+
+}  // namespace
+
 int LaunchScriptDetached(const std::string& script, const std::string& workDir) {
     const std::wstring file = win::Wide(script);
-    const std::wstring dir = win::Wide(workDir);
-    SHELLEXECUTEINFOW info{};
-    info.cbSize = sizeof info;
-    // The process handle only to learn its id; nothing waits on it.
-    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
-    info.lpVerb = L"open";
-    info.lpFile = file.c_str();
-    info.lpDirectory = workDir.empty() ? nullptr : dir.c_str();
-    info.nShow = SW_HIDE;
-    if (!ShellExecuteExW(&info)) return -1;
-    win::Handle process(info.hProcess);
-    const DWORD pid = process.valid() ? GetProcessId(process.get()) : 0;
-    return pid != 0 ? static_cast<int>(pid) : -1;
+    const size_t sep = LastSeparator(file);
+    // The script runs by its own name in its own folder, so its path never
+    // passes through cmd's command line (where a "%" in a folder name would be
+    // read as a variable).
+    const std::wstring name = sep == std::wstring::npos ? file : file.substr(sep + 1);
+    std::wstring dir = win::Wide(workDir);
+    if (dir.empty() && sep != std::wstring::npos)
+        dir = file.substr(0, sep == 2 && file[1] == L':' ? 3 : sep);
+
+    // cmd.exe from the system folder, never one found on the search path.
+    wchar_t system[MAX_PATH] = {};
+    const UINT len = GetSystemDirectoryW(system, MAX_PATH);
+    if (len == 0 || len >= MAX_PATH) return -1;
+    const std::wstring cmd = std::wstring(system, len) + L"\\cmd.exe";
+    // /d: no AutoRun of the user's; /c: the outer quotes go, the inner ones
+    // stay around the name.
+    std::wstring line = L"\"" + cmd + L"\" /d /c \"\"" + name + L"\"\"";
+
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION pi{};
+    // Out of any job of ours where the job allows it, so the script outlives
+    // a program that a job ends with its last process.
+    const DWORD flags = CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT;
+    BOOL made = CreateProcessW(cmd.c_str(), line.data(), nullptr, nullptr, FALSE,
+                               flags | CREATE_BREAKAWAY_FROM_JOB, nullptr,
+                               dir.empty() ? nullptr : dir.c_str(), &si, &pi);
+    if (!made && GetLastError() == ERROR_ACCESS_DENIED) {
+        made = CreateProcessW(cmd.c_str(), line.data(), nullptr, nullptr, FALSE, flags, nullptr,
+                              dir.empty() ? nullptr : dir.c_str(), &si, &pi);
+    }
+    if (!made) return -1;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return static_cast<int>(pi.dwProcessId);
 }
 
 int CurrentProcessId() { return static_cast<int>(GetCurrentProcessId()); }
@@ -76,13 +127,36 @@ std::string OwnFileVersion() {
 
 std::string ScriptFileBytes(const std::string& text) {
     const std::wstring wide = win::Wide(text);
-    if (wide.empty()) return {};
-    const int n = WideCharToMultiByte(CP_OEMCP, 0, wide.data(), static_cast<int>(wide.size()),
+    if (wide.empty() || !FitsConsoleCodePage(wide)) return {};
+    const DWORD flags = GetOEMCP() == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const int n = WideCharToMultiByte(CP_OEMCP, flags, wide.data(), static_cast<int>(wide.size()),
                                       nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return {};
     std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_OEMCP, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
+    WideCharToMultiByte(CP_OEMCP, flags, wide.data(), static_cast<int>(wide.size()), out.data(), n,
                         nullptr, nullptr);
     return out;
+}
+
+std::string ScriptPathText(const std::string& path) {
+    const std::wstring wide = win::Wide(path);
+    if (FitsConsoleCodePage(wide)) return path;
+    // A folder by its short name. A file by its folder's short name and its
+    // own name, never by a short name of its own: a file moved over under a
+    // short name would be left with that name alone.
+    std::wstring shortName;
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        shortName = ShortName(wide);
+    } else {
+        const size_t sep = LastSeparator(wide);
+        if (sep == std::wstring::npos) return {};
+        const std::wstring folder = ShortName(wide.substr(0, sep));
+        if (!folder.empty()) shortName = folder + L"\\" + wide.substr(sep + 1);
+    }
+    // A volume without short names gives the long name back: still lossy.
+    if (shortName.empty() || !FitsConsoleCodePage(shortName)) return {};
+    return win::Utf8(shortName);
 }
 
 }  // namespace platform

@@ -26,9 +26,12 @@ protected:
         ResetUpdateState();
         std::filesystem::create_directory(home / "QAVEX");
         std::filesystem::create_directory(home / "cwd");
+        std::filesystem::create_directory(home / "tmp");
         options.paths = DerivePathValues(home / "start/brisken", "", home.path());
         options.host = server.host();
         options.workDir = home / "cwd";
+        options.tempDir = home / "tmp";
+        options.nowSeconds = [this] { return now; };
         options.pid = 4242;
         options.networkUp = [] { return true; };
         options.launch = [this](const std::string& script, const std::string& dir) {
@@ -48,4 +51,5 @@ protected:
     UpdateOptions options;
     FakeUpdateHost host;
     std::vector<std::string> launched;
+    int64_t now = 1700000000;
 };

@@ -23,15 +23,19 @@ protected:
         fs::create_directories(home / "Desktop");
         fs::create_directories(home / "start/CATLOG");
         fs::create_directories(home / "cwd");
+        fs::create_directories(home / "tmp");
         WriteFile(home / "start/brisken", FakeExecutable());
         fs::permissions(home / "start/brisken", fs::perms::owner_all);
         WriteFile(home / "start/brisken.ini", "[COMPORT]\nport=3\n");
         UseExecutable(home / "start/brisken");
         options.workDir = home / "cwd";
+        options.tempDir = home / "tmp";
         options.pid = 4242;
         options.desktopDir = [this] { return desktop; };
         options.launch = [this](const std::string& script, const std::string& dir) {
-            launched.push_back(fs::path(script).filename().string() + "|" + dir);
+            const std::string name = fs::path(script).filename().string();
+            if (name == refuseLaunchOf) return -1;
+            launched.push_back(name + "|" + dir);
             return 1;
         };
         options.deleteAutoRun = [this] {
@@ -60,4 +64,5 @@ protected:
     FakeUpdateHost host;
     std::vector<std::string> launched;
     std::vector<std::string> events;
+    std::string refuseLaunchOf;  // a script name whose launch fails
 };

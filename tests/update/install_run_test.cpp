@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <sstream>
 
 #include "platform/launcher.h"
@@ -54,6 +55,50 @@ TEST_F(InstallSelfTest, SymlinkedInstallFolderIsStillTheInstallFolder) {
 
 // ---- The scripts themselves, run by sh on awkward names.
 
+// Root writes through file modes: a read-only bind mount is what refuses it.
+class ReadOnlyMount {
+public:
+    explicit ReadOnlyMount(const std::string& path) : m_path(path) {
+        m_mounted = Mount({"--bind", path, path});
+        if (m_mounted && !Mount({"-o", "remount,bind,ro", path})) m_mounted = !Unmount();
+        EXPECT_TRUE(m_mounted) << "read-only bind mount of " << path;
+    }
+    ~ReadOnlyMount() {
+        if (m_mounted) Unmount();
+    }
+    ReadOnlyMount(const ReadOnlyMount&) = delete;
+    ReadOnlyMount& operator=(const ReadOnlyMount&) = delete;
+
+private:
+    static bool Mount(const std::vector<std::string>& args) {
+        return WaitChild(StartProcess("/bin/mount", args, "/", {"PATH=/usr/bin:/bin"}), 20s) == 0;
+    }
+    bool Unmount() {
+        return WaitChild(StartProcess("/bin/umount", {m_path}, "/", {"PATH=/usr/bin:/bin"}), 20s) ==
+               0;
+    }
+    std::string m_path;
+    bool m_mounted = false;
+};
+
+ScriptRun RunOf(int pid, const std::string& self, const std::string& startDir = "",
+                int waitSeconds = 1) {
+    ScriptRun run;
+    run.pid = pid;
+    run.self = self;
+    run.startDir = startDir;
+    run.waitSeconds = waitSeconds;
+    return run;
+}
+
+void RunScript(const std::string& script, const std::string& text, const std::string& dir) {
+    WriteFile(script, text);
+    const int shell = platform::LaunchScriptDetached(script, dir);
+    ASSERT_GT(shell, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !fs::exists(script) && !ProcessAlive(shell); }, 20s));
+    EndProcess(shell);
+}
+
 TEST(ScriptsRun, RemoveExactlyTheNamedFiles) {
     TempDir tmp;
     const std::string oldDir = tmp / "old 'place' $HOME";
@@ -68,21 +113,11 @@ TEST(ScriptsRun, RemoveExactlyTheNamedFiles) {
         fs::create_directories(d + "/sub");
         WriteFile(d + "/sub/brisken", "keep");  // never in subfolders
     }
-    struct Case {
-        const char* name;
-        std::string (*text)(int, const std::string&, const std::string&, const std::string&);
-        bool oldGone, installGone;
-    };
     const int pid = EndedPid();
-    const auto run = [&](const std::string& script, const std::string& text) {
-        WriteFile(script, text);
-        const int shell = platform::LaunchScriptDetached(script, tmp.path());
-        ASSERT_GT(shell, 0);
-        EXPECT_TRUE(WaitUntil([&] { return !fs::exists(script) && !ProcessAlive(shell); }, 20s));
-        EndProcess(shell);
-    };
-
-    run(tmp / "killfile.sh", KillfileScriptText(pid, oldDir, "brisken", "brisken.ini", tmp / "killfile.sh"));
+    RunScript(tmp / "killfile.sh",
+              KillfileScriptText(RunOf(pid, tmp / "killfile.sh"), oldDir, "brisken", "brisken.ini",
+                                 installDir + "/brisken"),
+              tmp.path());
     EXPECT_FALSE(fs::exists(oldDir + "/brisken"));
     EXPECT_FALSE(fs::exists(oldDir + "/brisken.ini"));
     EXPECT_FALSE(fs::exists(oldDir + "/CATLOG"));
@@ -92,31 +127,118 @@ TEST(ScriptsRun, RemoveExactlyTheNamedFiles) {
     EXPECT_EQ(ReadFile(installDir + "/brisken"), "exe");
 
     WriteFile(oldDir + "/brisken", "exe");
-    run(tmp / "killfileall.sh", KillfileallScriptText(pid, installDir, installDir, "brisken",
-                                                      "brisken.ini", tmp / "killfileall.sh"));
+    RunScript(tmp / "killfileall.sh",
+              KillfileallScriptText(RunOf(pid, tmp / "killfileall.sh"), installDir, installDir,
+                                    "brisken", "brisken.ini"),
+              tmp.path());
     EXPECT_FALSE(fs::exists(installDir + "/brisken"));
     EXPECT_FALSE(fs::exists(installDir + "/CATLOG"));
     EXPECT_TRUE(fs::is_directory(installDir));
     EXPECT_EQ(ReadFile(installDir + "/other"), "keep");
     EXPECT_EQ(ReadFile(installDir + "/sub/brisken"), "keep");
     EXPECT_EQ(ReadFile(oldDir + "/brisken"), "exe");
+
+    // Without the installed copy the old one is the only one: it stays.
+    RunScript(tmp / "killfile.sh",
+              KillfileScriptText(RunOf(pid, tmp / "killfile.sh"), oldDir, "brisken", "brisken.ini",
+                                 installDir + "/brisken"),
+              tmp.path());
+    EXPECT_EQ(ReadFile(oldDir + "/brisken"), "exe");
 }
 
 TEST(ScriptsRun, WaitForTheProgramToEnd) {
     TempDir tmp;
     WriteFile(tmp / "brisken", "exe");
+    WriteFile(tmp / "installed", "exe");
     const int sleeper = StartProcess("/bin/sleep", {"30"}, "/", {});
     const std::string script = tmp / "killfile.sh";
-    WriteFile(script, KillfileScriptText(sleeper, tmp.path(), "brisken", "brisken.ini", script));
+    WriteFile(script, KillfileScriptText(RunOf(sleeper, script, "", 60), tmp.path(), "brisken",
+                                         "brisken.ini", tmp / "installed"));
     const int shell = platform::LaunchScriptDetached(script, tmp.path());
     ASSERT_GT(shell, 0);
     // Still waiting while the program runs.
     EXPECT_FALSE(WaitUntil([&] { return !fs::exists(tmp / "brisken"); }, 600ms));
     EndProcess(sleeper);
     WaitChild(sleeper, 10s);
-    EXPECT_TRUE(WaitUntil([&] { return !fs::exists(tmp / "brisken") && !fs::exists(script); }, 20s));
+    EXPECT_TRUE(
+        WaitUntil([&] { return !fs::exists(tmp / "brisken") && !fs::exists(script); }, 20s));
     EXPECT_TRUE(WaitUntil([&] { return !ProcessAlive(shell); }, 10s));
     EndProcess(shell);
+}
+
+// Every way the update script can fail still ends with the installed program
+// started, in the folder the program was started from.
+TEST(ScriptsRun, UpdateEndsWithTheInstalledProgramRunning) {
+    enum Refusal { None, NoDownload, FolderReadOnly, FileReadOnly, ProgramStays, StartDirGone };
+    const struct Case {
+        const char* name;
+        Refusal refusal;
+        bool replaced;
+    } cases[] = {
+        {"replaced", None, true},
+        {"download missing", NoDownload, false},
+        {"copy refused", FolderReadOnly, false},
+        {"replace refused until the wait runs out", FileReadOnly, false},
+        {"program still running when the wait runs out", ProgramStays, false},
+        {"start folder gone", StartDirGone, true},
+    };
+    for (const auto& c : cases) {
+        TempDir tmp;
+        const std::string dir = tmp / "QA 'VEX'";
+        const std::string exe = dir + "/brisken";
+        const std::string started = tmp / "started";
+        fs::create_directories(dir);
+        fs::create_directories(tmp / "start here");
+        const auto program = [&](const std::string& which) {
+            return "#!/bin/sh\necho \"" + which + " $PWD\" > " + ShQuote(started) + "\n";
+        };
+        WriteFile(exe, program("old"));
+        fs::permissions(exe, fs::perms::owner_all);
+        if (c.refusal != NoDownload) WriteFile(dir + "/UpdateFile.sob", program("new"));
+        if (c.refusal == StartDirGone) fs::remove(tmp / "start here");
+        const int sleeper =
+            c.refusal == ProgramStays ? StartProcess("/bin/sleep", {"30"}, "/", {}) : -1;
+        std::unique_ptr<ReadOnlyMount> mount;
+        if (c.refusal == FolderReadOnly) mount = std::make_unique<ReadOnlyMount>(dir);
+        if (c.refusal == FileReadOnly) mount = std::make_unique<ReadOnlyMount>(exe);
+
+        const std::string script = tmp / "update_brisken.sh";
+        RunScript(
+            script,
+            UpdateScriptText(RunOf(sleeper > 0 ? sleeper : EndedPid(), script, tmp / "start here"),
+                             dir + "/UpdateFile.sob", exe),
+            tmp.path());
+        EXPECT_TRUE(WaitUntil([&] { return !ReadFile(started).empty(); }, 10s)) << c.name;
+        const std::string where = c.refusal == StartDirGone ? tmp.path() : tmp / "start here";
+        EXPECT_EQ(ReadFile(started), std::string(c.replaced ? "new " : "old ") + where + "\n")
+            << c.name;
+        EXPECT_FALSE(fs::exists(dir + "/brisken.new")) << c.name;
+        mount.reset();
+        EndProcess(sleeper);
+        WaitChild(sleeper, 10s);
+    }
+}
+
+// Once the program has ended, or the wait has run out, runextern starts
+// whichever copy exists.
+TEST(ScriptsRun, RunexternStartsWhicheverCopyExists) {
+    for (const bool installedThere : {true, false}) {
+        TempDir tmp;
+        const auto program = [&](const std::string& which) {
+            return "#!/bin/sh\necho " + which + " > " + ShQuote(tmp / "started") + "\n";
+        };
+        for (const char* name : {"installed", "old"}) {
+            if (std::string(name) == "installed" && !installedThere) continue;
+            WriteFile(tmp / name, program(name));
+            fs::permissions(tmp / name, fs::perms::owner_all);
+        }
+        const std::string script = tmp / "runextern.sh";
+        RunScript(script,
+                  RunexternScriptText(RunOf(EndedPid(), script), tmp / "installed", tmp / "old"),
+                  tmp.path());
+        EXPECT_TRUE(WaitUntil([&] { return !ReadFile(tmp / "started").empty(); }, 10s));
+        EXPECT_EQ(ReadFile(tmp / "started"), installedThere ? "installed\n" : "old\n");
+    }
 }
 
 // ---- The real thing: the stand-in program relocating, updating, uninstalling.
@@ -140,8 +262,8 @@ protected:
         fs::permissions(path, fs::perms::owner_all);
     }
     int Run(const std::string& exe, const std::vector<std::string>& args, const std::string& dir) {
-        const std::vector<std::string> env = {"HOME=" + home.path(), "XDG_CONFIG_HOME=" + (home / ".config"),
-                                              "PATH=/usr/bin:/bin"};
+        const std::vector<std::string> env = {
+            "HOME=" + home.path(), "XDG_CONFIG_HOME=" + (home / ".config"), "PATH=/usr/bin:/bin"};
         const int pid = StartProcess(exe, args, dir, env);
         EXPECT_GT(pid, 0);
         EXPECT_EQ(WaitChild(pid, 60s), 0);
@@ -173,16 +295,19 @@ TEST_F(SelfManagementRun, RelocatesFromAnotherFolder) {
     const std::string cwd = home / "cwd 'here'";
 
     const int pid = Run(oldDir + "/brisken", {}, cwd);
-    EXPECT_NE(ReadFile(oldDir + "/started-" + std::to_string(pid)).find("quit=1"), std::string::npos);
+    EXPECT_NE(ReadFile(oldDir + "/started-" + std::to_string(pid)).find("quit=1"),
+              std::string::npos);
     EXPECT_FALSE(fs::exists(home / ".config/autostart/brisken.desktop"));
 
     // The installed copy starts once the old one has ended, and the old files go.
     ASSERT_TRUE(WaitUntil([&] { return !StartedIn(home / "QAVEX", pid).empty(); }, 30s));
     EXPECT_NE(StartedIn(home / "QAVEX", pid).find("install result=0 quit=0"), std::string::npos);
-    EXPECT_TRUE(WaitUntil([&] {
-        return !fs::exists(oldDir + "/brisken") && !fs::exists(cwd + "/killfile.sh") &&
-               !fs::exists(cwd + "/runextern.sh");
-    }, 30s));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return !fs::exists(oldDir + "/brisken") && !fs::exists(cwd + "/killfile.sh") &&
+                   !fs::exists(cwd + "/runextern.sh");
+        },
+        30s));
     EXPECT_FALSE(fs::exists(oldDir + "/brisken.ini"));
     EXPECT_FALSE(fs::exists(oldDir + "/CATLOG"));
     EXPECT_EQ(ReadFile(oldDir + "/notes.txt"), "keep");
@@ -200,19 +325,64 @@ TEST_F(SelfManagementRun, UpdateReplacesTheInstalledExecutableAndStartsIt) {
     const std::string newBuild = helper + "\nNEW BUILD 2.0.0.7\n";
     TestHttpServer server;
     server.Set("/brisken/brisken_ver.php?app_name=Brisken",
-               TestHttpServer::Ok(R"({"status":"ok","version":"2.0.0.7","url":")" + server.Url("/new") +
-                                  "\"}\r\n"));
+               TestHttpServer::Ok(R"({"status":"ok","version":"2.0.0.7","url":")" +
+                                  server.Url("/new") + "\"}\r\n"));
     server.Set("/new", TestHttpServer::Ok(newBuild));
 
     const int pid = Run(installed, {"update", server.host()}, home / "cwd 'here'");
-    EXPECT_NE(ReadFile(home / ("QAVEX/started-" + std::to_string(pid))).find("update result=1 quit=1"),
-              std::string::npos);
+    EXPECT_NE(
+        ReadFile(home / ("QAVEX/started-" + std::to_string(pid))).find("update result=1 quit=1"),
+        std::string::npos);
     ASSERT_TRUE(WaitUntil([&] { return !StartedIn(home / "QAVEX", pid).empty(); }, 30s));
     EXPECT_EQ(ReadFile(installed), newBuild);
     EXPECT_TRUE(IsRunnableFile(installed));
-    EXPECT_TRUE(WaitUntil([&] {
-        return !fs::exists(home / "QAVEX/UpdateFile.sob") && !fs::exists(home / "cwd 'here'/update_brisken.sh");
-    }, 30s));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return !fs::exists(home / "QAVEX/UpdateFile.sob") &&
+                   !fs::exists(home / "cwd 'here'/update_brisken.sh");
+        },
+        30s));
+}
+
+// The session's autostart starts the program in a folder the user cannot
+// write: the scripts go to the install folder, and the restarted program
+// still runs in the folder it was started in.
+TEST_F(SelfManagementRun, StartFolderThatCannotBeWrittenStillRelocatesAndUpdates) {
+    const std::string cwd = home / "system";
+    fs::create_directories(cwd);
+    ReadOnlyMount readOnly(cwd);
+    const std::string oldDir = home / "old";
+    Place(oldDir + "/brisken", helper);
+
+    const int pid = Run(oldDir + "/brisken", {}, cwd);
+    EXPECT_NE(ReadFile(oldDir + "/started-" + std::to_string(pid)).find("quit=1"),
+              std::string::npos);
+    ASSERT_TRUE(WaitUntil([&] { return !StartedIn(home / "QAVEX", pid).empty(); }, 30s));
+    EXPECT_NE(StartedIn(home / "QAVEX", pid).find("cwd=" + cwd), std::string::npos);
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return !fs::exists(oldDir + "/brisken") && !fs::exists(home / "QAVEX/killfile.sh") &&
+                   !fs::exists(home / "QAVEX/runextern.sh");
+        },
+        30s));
+
+    for (const auto& e : fs::directory_iterator(home / "QAVEX"))
+        if (e.path().filename().string().rfind("started-", 0) == 0) fs::remove(e.path());
+    const std::string installed = home / "QAVEX/brisken";
+    const std::string newBuild = helper + "\nNEW BUILD 2.0.0.7\n";
+    TestHttpServer server;
+    server.Set("/brisken/brisken_ver.php?app_name=Brisken",
+               TestHttpServer::Ok(R"({"status":"ok","version":"2.0.0.7","url":")" +
+                                  server.Url("/new") + "\"}"));
+    server.Set("/new", TestHttpServer::Ok(newBuild));
+    const int updating = Run(installed, {"update", server.host()}, cwd);
+    EXPECT_NE(ReadFile(home / ("QAVEX/started-" + std::to_string(updating)))
+                  .find("update result=1 quit=1"),
+              std::string::npos);
+    ASSERT_TRUE(WaitUntil([&] { return !StartedIn(home / "QAVEX", updating).empty(); }, 30s));
+    EXPECT_EQ(ReadFile(installed), newBuild);
+    EXPECT_NE(StartedIn(home / "QAVEX", updating).find("cwd=" + cwd), std::string::npos);
+    EXPECT_TRUE(WaitUntil([&] { return !fs::exists(home / "QAVEX/update_brisken.sh"); }, 30s));
 }
 
 TEST_F(SelfManagementRun, UninstallLeavesTheFolderAndUnrelatedFiles) {
@@ -227,9 +397,9 @@ TEST_F(SelfManagementRun, UninstallLeavesTheFolderAndUnrelatedFiles) {
 
     const int pid = Run(installed, {"uninstall"}, home / "cwd 'here'");
     EXPECT_FALSE(fs::exists(home / "Desktop/brisken.desktop"));
-    EXPECT_TRUE(WaitUntil([&] {
-        return !fs::exists(installed) && !fs::exists(home / "cwd 'here'/killfileall.sh");
-    }, 30s));
+    EXPECT_TRUE(WaitUntil(
+        [&] { return !fs::exists(installed) && !fs::exists(home / "cwd 'here'/killfileall.sh"); },
+        30s));
     EXPECT_FALSE(fs::exists(home / "QAVEX/brisken.ini"));
     EXPECT_FALSE(fs::exists(home / "QAVEX/CATLOG"));
     EXPECT_TRUE(fs::is_directory(home / "QAVEX"));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/launcher.h"
 #include "tests/update/install_fixture.h"
 #include "tests/update/process_util.h"
 
@@ -57,8 +58,8 @@ TEST_F(InstallSelfTest, ElsewhereRelocatesWithSettingsAndQuits) {
     EXPECT_TRUE(IsRunnableFile(home / "QAVEX/brisken"));
     EXPECT_EQ(ReadFile(home / "QAVEX/brisken.ini"), "[COMPORT]\nport=3\n");
     EXPECT_FALSE(fs::exists(Shortcut()));  // the installed copy makes it anew
-    const std::vector<std::string> expectedLaunches = {Script("killfile") + "|" + (home / "cwd"),
-                                                       Script("runextern") + "|" + (home / "cwd")};
+    const std::vector<std::string> expectedLaunches = {Script("runextern") + "|" + (home / "cwd"),
+                                                       Script("killfile") + "|" + (home / "cwd")};
     EXPECT_EQ(launched, expectedLaunches);
     const std::vector<std::string> expectedEvents = {"autorun", "clear", "quit"};
     EXPECT_EQ(events, expectedEvents);
@@ -71,6 +72,68 @@ TEST_F(InstallSelfTest, ElsewhereRelocatesWithSettingsAndQuits) {
     const std::string killfile = slashes(ReadFile(home / ("cwd/" + Script("killfile"))));
     EXPECT_NE(killfile.find(slashes(home / "start/CATLOG")), std::string::npos);
     EXPECT_TRUE(fs::exists(home / "start/brisken"));  // the scripts remove it once we have ended
+}
+
+// Scripts go to the first folder that takes them; a relocation whose scripts
+// cannot all be written and launched goes on from where it is, its autostart
+// entry and launcher kept.
+TEST_F(InstallSelfTest, RelocationScriptsFindAFolderOrTheProgramGoesOn) {
+    const struct Case {
+        const char* name;
+        std::vector<std::string> refusedFolders;
+        std::string refusedLaunch;
+        std::string scriptFolder;  // "" = no relocation
+    } cases[] = {
+        {"current directory takes them", {}, "", "cwd"},
+        {"current directory refuses", {"cwd"}, "", "QAVEX"},
+        {"install folder refuses too", {"cwd", "QAVEX"}, "", "tmp"},
+        {"no folder takes them", {"cwd", "QAVEX", "tmp"}, "", ""},
+        {"restart cannot be launched", {}, Script("runextern"), ""},
+        {"clean-up cannot be launched", {}, Script("killfile"), ""},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        WriteFile(Shortcut(), "mine");
+        options.folderWritable = [&](const std::string& dir) {
+            for (const auto& f : c.refusedFolders)
+                if (fs::equivalent(dir, home / f)) return false;
+            return true;
+        };
+        refuseLaunchOf = c.refusedLaunch;
+        Install();
+        if (c.scriptFolder.empty()) {
+            EXPECT_EQ(events, std::vector<std::string>{}) << c.name << ": no quit, autostart kept";
+            EXPECT_TRUE(fs::exists(Shortcut())) << c.name;
+            for (const char* dir : {"cwd", "QAVEX", "tmp"})
+                for (const char* base : {"killfile", c.refusedLaunch.empty() ? "runextern" : ""})
+                    EXPECT_FALSE(fs::exists(home / (std::string(dir) + "/" + Script(base))))
+                        << c.name << ": no script left behind in " << dir;
+        } else {
+            const std::string dir =
+                c.scriptFolder == "QAVEX" ? options.paths.installDir : home / c.scriptFolder;
+            EXPECT_EQ(launched, (std::vector<std::string>{Script("runextern") + "|" + dir,
+                                                          Script("killfile") + "|" + dir}))
+                << c.name;
+            EXPECT_EQ(events.back(), "quit") << c.name;
+            // The restarted copy still runs in the folder this one was started in.
+            const auto slashes = [](std::string text) {
+                std::replace(text.begin(), text.end(), '\\', '/');
+                return text;
+            };
+            const std::string runextern = slashes(ReadFile(JoinPath(dir, Script("runextern"))));
+            EXPECT_NE(runextern.find(slashes(platform::ScriptPathText(home / "cwd"))),
+                      std::string::npos)
+                << c.name;
+        }
+        launched.clear();
+        events.clear();
+        host.events.clear();
+        fs::remove_all(home / "QAVEX");
+        for (const char* dir : {"cwd", "tmp"}) {
+            fs::remove_all(home / dir);
+            fs::create_directories(home / dir);
+        }
+    }
 }
 
 TEST_F(InstallSelfTest, RelocationKeepsSettingsAlreadyInstalled) {
@@ -106,7 +169,7 @@ TEST_F(InstallSelfTest, UninstallWritesScriptAndRemovesLauncher) {
 
     launched.clear();
     WriteFile(Shortcut(), "x");
-    options.workDir = home / "no such folder";
+    options.folderWritable = [](const std::string&) { return false; };
     UninstallSelf(options);  // no script: nothing at all
     EXPECT_TRUE(fs::exists(Shortcut()));
     EXPECT_TRUE(launched.empty());

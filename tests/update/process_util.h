@@ -2,6 +2,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Starting, waiting for and ending the processes of the self-management tests.
@@ -22,3 +23,17 @@ void EndProcess(int pid);
 bool IsRunnableFile(const std::string& path);
 // Polls cond every 20 ms until it holds or limit passes.
 bool WaitUntil(const std::function<bool()>& cond, std::chrono::milliseconds limit);
+
+// Sends this process's HTTP requests to a proxy the way the system's settings
+// do (Linux: http_proxy in the environment, no_proxy cleared; Windows: the
+// user's Internet settings), and puts the settings back when it goes.
+class ScopedProxy {
+public:
+    explicit ScopedProxy(const std::string& hostPort);
+    ~ScopedProxy();
+    ScopedProxy(const ScopedProxy&) = delete;
+    ScopedProxy& operator=(const ScopedProxy&) = delete;
+
+private:
+    std::vector<std::pair<std::string, std::string>> m_saved;  // name, value ("\x01" = unset)
+};

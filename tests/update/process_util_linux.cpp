@@ -1,12 +1,13 @@
-#include "tests/update/process_util.h"
-
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <thread>
+
+#include "tests/update/process_util.h"
 
 int StartProcess(const std::string& program, const std::vector<std::string>& args,
                  const std::string& dir, const std::vector<std::string>& env) {
@@ -64,6 +65,24 @@ bool WaitUntil(const std::function<bool()>& cond, std::chrono::milliseconds limi
 }
 
 bool IsRunnableFile(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IXUSR) != 0;
+}
+
+ScopedProxy::ScopedProxy(const std::string& hostPort) {
+    for (const char* name : {"http_proxy", "no_proxy", "NO_PROXY"}) {
+        const char* value = std::getenv(name);
+        m_saved.emplace_back(name, value ? value : "\x01");
+        unsetenv(name);
+    }
+    setenv("http_proxy", ("http://" + hostPort).c_str(), 1);
+}
+
+ScopedProxy::~ScopedProxy() {
+    for (const auto& [name, value] : m_saved) {
+        if (value == "\x01")
+            unsetenv(name.c_str());
+        else
+            setenv(name.c_str(), value.c_str(), 1);
+    }
 }

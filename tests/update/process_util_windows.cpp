@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cstring>
 #include <thread>
 
 #include "platform/system.h"
@@ -79,4 +80,57 @@ bool WaitUntil(const std::function<bool()>& cond, std::chrono::milliseconds limi
 bool IsRunnableFile(const std::string& path) {
     const DWORD a = GetFileAttributesW(W(path).c_str());
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+namespace {
+const wchar_t* const kInternetSettings =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+}
+
+ScopedProxy::ScopedProxy(const std::string& hostPort) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kInternetSettings, 0, nullptr, 0, KEY_ALL_ACCESS,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    for (const wchar_t* name : {L"ProxyEnable", L"ProxyServer", L"ProxyOverride"}) {
+        BYTE data[512] = {};
+        DWORD size = sizeof data;
+        DWORD type = 0;
+        const bool had = RegQueryValueExW(key, name, nullptr, &type, data, &size) == ERROR_SUCCESS;
+        std::string saved = had ? std::string(reinterpret_cast<char*>(&type), sizeof type) +
+                                      std::string(reinterpret_cast<char*>(data), size)
+                                : "\x01";
+        std::wstring wname(name);
+        m_saved.emplace_back(std::string(reinterpret_cast<const char*>(wname.c_str()),
+                                         (wname.size() + 1) * sizeof(wchar_t)),
+                             saved);
+        RegDeleteValueW(key, name);
+    }
+    const DWORD enable = 1;
+    RegSetValueExW(key, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable),
+                   sizeof enable);
+    const std::wstring server = W(hostPort);
+    RegSetValueExW(key, L"ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
+                   static_cast<DWORD>((server.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+ScopedProxy::~ScopedProxy() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kInternetSettings, 0, KEY_ALL_ACCESS, &key) !=
+        ERROR_SUCCESS)
+        return;
+    for (const auto& [name, value] : m_saved) {
+        const auto* wname = reinterpret_cast<const wchar_t*>(name.data());
+        if (value == "\x01") {
+            RegDeleteValueW(key, wname);
+        } else {
+            DWORD type = 0;
+            std::memcpy(&type, value.data(), sizeof type);
+            RegSetValueExW(key, wname, 0, type,
+                           reinterpret_cast<const BYTE*>(value.data() + sizeof type),
+                           static_cast<DWORD>(value.size() - sizeof type));
+        }
+    }
+    RegCloseKey(key);
 }

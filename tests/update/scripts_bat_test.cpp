@@ -1,10 +1,14 @@
 // The batch scripts: their text, and run by cmd on awkward names.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
+#include <sstream>
 
 #include "platform/launcher.h"
+#include "platform/system.h"
 #include "tests/support/temp_dir.h"
 #include "tests/update/process_util.h"
 #include "update/scripts.h"
@@ -14,10 +18,20 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
+ScriptRun RunOf(const std::string& self, const std::string& startDir = "", int waitSeconds = 2) {
+    ScriptRun run;
+    run.self = self;
+    run.startDir = startDir;
+    run.waitSeconds = waitSeconds;
+    return run;
+}
+
 TEST(BatchScripts, QuoteEveryPathAndNameOnlyItsFiles) {
-    const std::string kill = KillfileScriptText(1, "C:\\old 100% place\\", "Brisken.exe",
-                                                "Brisken.ini", "C:\\cwd\\killfile.bat");
+    const std::string kill =
+        KillfileScriptText(RunOf("C:\\cwd\\killfile.bat"), "C:\\old 100% place\\", "Brisken.exe",
+                           "Brisken.ini", "C:\\QAVEX\\Brisken.exe");
     EXPECT_EQ(kill.rfind("@echo off\r\n", 0), 0u);
+    EXPECT_NE(kill.find("if not exist \"C:\\QAVEX\\Brisken.exe\" goto done"), std::string::npos);
     EXPECT_NE(kill.find("del /f /q \"C:\\old 100%% place\\Brisken.exe\""), std::string::npos);
     EXPECT_NE(kill.find("rmdir /s /q \"C:\\old 100%% place\\CATLOG\""), std::string::npos);
     EXPECT_NE(kill.find("ping -n 2 127.0.0.1 >nul"), std::string::npos) << "a retry waits a second";
@@ -27,16 +41,19 @@ TEST(BatchScripts, QuoteEveryPathAndNameOnlyItsFiles) {
     const std::string last = "del /f /q \"C:\\cwd\\killfile.bat\" >nul 2>&1\r\n";
     EXPECT_EQ(kill.substr(kill.size() - last.size()), last) << "it ends by deleting itself";
 
-    const std::string update = UpdateScriptText(
-        1, "C:\\QAVEX\\UpdateFile.sob", "C:\\QAVEX\\Brisken.exe", "C:\\c\\update_brisken.bat");
-    EXPECT_NE(update.find("copy /y \"C:\\QAVEX\\UpdateFile.sob\" \"C:\\QAVEX\\Brisken.exe.new\""),
-              std::string::npos);
+    const std::string update =
+        UpdateScriptText(RunOf("C:\\c\\update_brisken.bat", "C:\\"), "C:\\QAVEX\\UpdateFile.sob",
+                         "C:\\QAVEX\\Brisken.exe");
+    EXPECT_NE(
+        update.find("copy /y /b \"C:\\QAVEX\\UpdateFile.sob\" \"C:\\QAVEX\\Brisken.exe.new\""),
+        std::string::npos);
     EXPECT_NE(update.find("move /y \"C:\\QAVEX\\Brisken.exe.new\" \"C:\\QAVEX\\Brisken.exe\""),
               std::string::npos);
-    EXPECT_NE(update.find("start \"\" \"C:\\QAVEX\\Brisken.exe\" %1"), std::string::npos);
+    EXPECT_NE(update.find("start \"\" /D \"C:\\.\" \"C:\\QAVEX\\Brisken.exe\" %1"),
+              std::string::npos);
 
-    const std::string run = RunexternScriptText(1, "C:\\QAVEX\\Brisken.exe", "D:\\x\\Brisken.exe",
-                                                "C:\\c\\runextern.bat");
+    const std::string run = RunexternScriptText(RunOf("C:\\c\\runextern.bat"),
+                                                "C:\\QAVEX\\Brisken.exe", "D:\\x\\Brisken.exe");
     EXPECT_LT(run.find("if not exist \"D:\\x\\Brisken.exe\" goto start"),
               run.find("start \"\" \"C:\\QAVEX\\Brisken.exe\""));
     EXPECT_EQ(ScriptFileName("killfileall"), "killfileall.bat");
@@ -44,10 +61,12 @@ TEST(BatchScripts, QuoteEveryPathAndNameOnlyItsFiles) {
 
 // Runs a script hidden through the shell and waits (bounded) until it is gone.
 void RunScript(const std::string& script, const std::string& text, const std::string& dir) {
-    ASSERT_TRUE(WriteFile(script, platform::ScriptFileBytes(text)));
+    const std::string bytes = platform::ScriptFileBytes(text);
+    ASSERT_FALSE(bytes.empty());
+    ASSERT_TRUE(WriteFile(script, bytes));
     const int pid = platform::LaunchScriptDetached(script, dir);
     ASSERT_GT(pid, 0);
-    EXPECT_TRUE(WaitUntil([&] { return !fs::exists(script) && !ProcessAlive(pid); }, 30s));
+    EXPECT_TRUE(WaitUntil([&] { return !fs::exists(script) && !ProcessAlive(pid); }, 60s));
     EndProcess(pid);
 }
 
@@ -65,7 +84,8 @@ TEST(BatchScripts, RemoveExactlyTheNamedFiles) {
         WriteFile(d + "/sub/brisken.exe", "keep");  // never in subfolders
     }
     RunScript(tmp / "killfile.bat",
-              KillfileScriptText(0, oldDir, "brisken.exe", "brisken.ini", tmp / "killfile.bat"),
+              KillfileScriptText(RunOf(tmp / "killfile.bat"), oldDir, "brisken.exe", "brisken.ini",
+                                 installDir + "/brisken.exe"),
               tmp.path());
     EXPECT_FALSE(fs::exists(oldDir + "/brisken.exe"));
     EXPECT_FALSE(fs::exists(oldDir + "/brisken.ini"));
@@ -75,8 +95,8 @@ TEST(BatchScripts, RemoveExactlyTheNamedFiles) {
     EXPECT_EQ(ReadFile(installDir + "/brisken.exe"), "exe");
 
     RunScript(tmp / "killfileall.bat",
-              KillfileallScriptText(0, installDir, installDir, "brisken.exe", "brisken.ini",
-                                    tmp / "killfileall.bat"),
+              KillfileallScriptText(RunOf(tmp / "killfileall.bat"), installDir, installDir,
+                                    "brisken.exe", "brisken.ini"),
               tmp.path());
     EXPECT_FALSE(fs::exists(installDir + "/brisken.exe"));
     EXPECT_FALSE(fs::exists(installDir + "/CATLOG"));
@@ -84,21 +104,102 @@ TEST(BatchScripts, RemoveExactlyTheNamedFiles) {
     EXPECT_EQ(ReadFile(installDir + "/sub/brisken.exe"), "keep");
 }
 
-TEST(BatchScripts, UpdateReplacesTheInstalledFileAndRemovesTheDownload) {
-    TempDir tmp;
-    const std::string dir = tmp / "QA VEX";
-    fs::create_directories(dir);
-    WriteFile(dir + "/brisken.exe", "old");
-    WriteFile(dir + "/UpdateFile.sob", "new build");
-    // What the script starts must exist; an empty text file stands in and
-    // ends at once.
-    RunScript(tmp / "update_brisken.bat",
-              UpdateScriptText(0, dir + "/UpdateFile.sob", dir + "/brisken.exe",
-                               tmp / "update_brisken.bat"),
-              tmp.path());
-    EXPECT_EQ(ReadFile(dir + "/brisken.exe"), "new build");
-    EXPECT_FALSE(fs::exists(dir + "/UpdateFile.sob"));
-    EXPECT_FALSE(fs::exists(dir + "/brisken.exe.new"));
+// A file held open the way the system holds a running program's file (read
+// shared, never deleted or written over) or a scanner a download (not shared).
+class HeldFile {
+public:
+    HeldFile(const std::string& path, DWORD share)
+        : m_handle(CreateFileW(platform::FsPath(path).c_str(), GENERIC_READ, share, nullptr,
+                               OPEN_EXISTING, 0, nullptr)) {
+        EXPECT_NE(m_handle, INVALID_HANDLE_VALUE) << path;
+    }
+    ~HeldFile() {
+        if (m_handle != INVALID_HANDLE_VALUE) CloseHandle(m_handle);
+    }
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+
+private:
+    HANDLE m_handle;
+};
+
+// Every way the update script can fail still ends with the installed program
+// started, in the folder the program was started from; a folder whose name
+// the console code page lacks is named by its short name, or not at all.
+TEST(BatchScripts, UpdateEndsWithTheInstalledProgramRunning) {
+    const std::string marker = ReadFile(STARTED_MARKER_PATH);
+    ASSERT_FALSE(marker.empty());
+    const std::string newBuild = marker + std::string(512, 'N');
+    enum Refusal { None, NoDownload, DownloadHeld, ProgramHeld, StartDirGone, OutsideCodePage };
+    const struct Case {
+        const char* name;
+        Refusal refusal;
+        bool replaced;
+    } cases[] = {
+        {"replaced", None, true},
+        {"download missing", NoDownload, false},
+        {"copy refused", DownloadHeld, false},
+        {"replace refused until the wait runs out", ProgramHeld, false},
+        {"start folder gone", StartDirGone, true},
+        {"folder outside the console code page", OutsideCodePage, true},
+    };
+    for (const auto& c : cases) {
+        TempDir tmp;
+        const std::string dir =
+            tmp / (c.refusal == OutsideCodePage ? "QA \xC5\x9D\xF0\x9F\x98\x80" : "QA (VEX) 100%");
+        const std::string startDir = tmp / "start here";
+        fs::create_directories(platform::FsPath(dir));
+        fs::create_directories(startDir);
+        std::string exe = dir + "\\brisken.exe";
+        std::string download = dir + "\\UpdateFile.sob";
+        WriteFile(exe, marker);
+        if (c.refusal != NoDownload) WriteFile(download, newBuild);
+        if (c.refusal == StartDirGone) fs::remove(startDir);
+        if (c.refusal == OutsideCodePage) {
+            EXPECT_TRUE(platform::ScriptFileBytes("@echo off\r\nrem " + exe + "\r\n").empty())
+                << "no character of the path is written as a look-alike or a ?";
+            // A file is never named by a short name of its own (moved over by
+            // it, it would keep only that name).
+            const std::string oddName = dir + "\\\xF0\x9F\x98\x80.exe";
+            WriteFile(oddName, "x");
+            EXPECT_EQ(platform::ScriptPathText(oddName), "");
+            exe = platform::ScriptPathText(exe);
+            download = platform::ScriptPathText(download);
+            if (exe.empty() || download.empty()) {
+                // No short names here: no script at all (the program goes on).
+                EXPECT_TRUE(exe.empty() && download.empty()) << c.name;
+                continue;
+            }
+            EXPECT_EQ(exe.find('?'), std::string::npos);
+        }
+        std::unique_ptr<HeldFile> held;
+        if (c.refusal == DownloadHeld) held = std::make_unique<HeldFile>(download, 0);
+        if (c.refusal == ProgramHeld) held = std::make_unique<HeldFile>(exe, FILE_SHARE_READ);
+
+        const std::string script = tmp / "update_brisken.bat";
+        RunScript(script, UpdateScriptText(RunOf(script, startDir), download, exe), tmp.path());
+        const std::string started = JoinPath(dir, "started.txt");
+        EXPECT_TRUE(WaitUntil([&] { return !ReadFile(started).empty(); }, 20s)) << c.name;
+        std::istringstream lines(ReadFile(started));
+        size_t size = 0;
+        std::string where;
+        lines >> size;
+        std::getline(lines >> std::ws, where);
+        if (!where.empty() && where.back() == '\r') where.pop_back();
+        EXPECT_EQ(size, (c.replaced ? newBuild : marker).size()) << c.name;
+        const std::string expectedDir = c.refusal == StartDirGone ? tmp.path() : startDir;
+        std::error_code ec;
+        EXPECT_TRUE(fs::equivalent(platform::FsPath(where), platform::FsPath(expectedDir), ec))
+            << c.name << ": started in " << where;
+        held.reset();
+        EXPECT_FALSE(fs::exists(platform::FsPath(dir + "\\brisken.exe.new"))) << c.name;
+        WaitUntil(
+            [&] {
+                return fs::remove(platform::FsPath(started), ec) ||
+                       !fs::exists(platform::FsPath(started));
+            },
+            10s);
+    }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 // It writes "started-<pid>" beside itself (what it did) and "<HOME>/pids" (every
 // process it launched) so the test can follow and end them.
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -65,6 +66,7 @@ int main(int argc, char** argv) {
     }
     Note(JoinPath(g_paths.exeDir, "started-" + std::to_string(platform::CurrentProcessId())),
          mode + " result=" + std::to_string(result) + " quit=" + (host.quit ? "1" : "0") +
-             " messages=" + host.messages);
+             " messages=" + host.messages +
+             " cwd=" + platform::PathText(std::filesystem::current_path()));
     return 0;
 }

@@ -5,11 +5,12 @@
 #include <filesystem>
 #include <thread>
 
+#include "platform/launcher.h"
 #include "tests/support/http_server.h"
 #include "tests/support/temp_dir.h"
 #include "tests/update/check_update_fixture.h"
 #include "tests/update/fake_update_host.h"
-#include "platform/launcher.h"
+#include "tests/update/process_util.h"
 #include "update/download.h"
 #include "update/scripts.h"
 #include "update/update_state.h"
@@ -29,13 +30,17 @@ TEST(DownloadFile, CompleteOnlyForTheWholeValidExecutable) {
     } cases[] = {
         {"exact length", TestHttpServer::Answer(200, exe, exe.size()), 1, exe.size()},
         {"one byte short", TestHttpServer::Answer(200, exe.substr(1), exe.size()), 0, 0},
-        {"more than announced", TestHttpServer::Answer(200, exe + "tail", exe.size()), 1, exe.size()},
+        {"more than announced", TestHttpServer::Answer(200, exe + "tail", exe.size()), 1,
+         exe.size()},
         {"no length, clean end", TestHttpServer::Answer(200, exe, std::nullopt), 1, exe.size()},
         {"length 0, empty body", TestHttpServer::Answer(200, "", 0), 0, 0},
         {"error status", TestHttpServer::Answer(404, exe, exe.size()), 0, 0},
         {"server error", TestHttpServer::Answer(500, exe, exe.size()), 0, 0},
         {"not an executable", TestHttpServer::Ok(std::string(5000, 'M')), 0, 0},
-        {"stalls", TestHttpServer::Reply{TestHttpServer::Answer(200, exe.substr(0, 10), exe.size()).raw, 20000}, 0, 0},
+        {"stalls",
+         TestHttpServer::Reply{TestHttpServer::Answer(200, exe.substr(0, 10), exe.size()).raw,
+                               20000},
+         0, 0},
     };
     for (const auto& c : cases) {
         TestHttpServer server;
@@ -47,7 +52,8 @@ TEST(DownloadFile, CompleteOnlyForTheWholeValidExecutable) {
         int64_t total = -2;
         int64_t last = -1;
         DownloadProgress progress{[&](int64_t t) { total = t; }, [&](int64_t r) { last = r; }};
-        EXPECT_EQ(DownloadFile(server.Url("/f"), path, stop, progress, FastLimits()), c.result) << c.name;
+        EXPECT_EQ(DownloadFile(server.Url("/f"), path, stop, progress, FastLimits()), c.result)
+            << c.name;
         if (c.result == 1) {
             EXPECT_EQ(ReadFile(path), exe.substr(0, c.size)) << c.name;
             EXPECT_EQ(last, static_cast<int64_t>(c.size)) << c.name;
@@ -84,7 +90,8 @@ TEST(DownloadFile, StopAbortsARunningTransfer) {
                               }};
     DownloadLimits slowLimits{2000, 1, 60};
     int result = -5;
-    std::thread worker([&] { result = DownloadFile(server.Url("/f"), dir / "x", stop, progress, slowLimits); });
+    std::thread worker(
+        [&] { result = DownloadFile(server.Url("/f"), dir / "x", stop, progress, slowLimits); });
     for (int i = 0; i < 500 && !started; ++i) std::this_thread::sleep_for(10ms);
     const auto t0 = std::chrono::steady_clock::now();
     stop = true;
@@ -135,7 +142,8 @@ TEST_F(CheckUpdateTest, UnusableAnswersNeverUpdate) {
         R"({"status":"ok","version":20007,"url":"u"})",
         "garbage",
         "",
-        "\n" R"({"status":"ok","version":"2.0.0.7","url":"u"})",
+        "\n"
+        R"({"status":"ok","version":"2.0.0.7","url":"u"})",
     };
     for (const auto& line : lines) {
         Answer(line);
@@ -149,7 +157,8 @@ TEST_F(CheckUpdateTest, UnusableAnswersNeverUpdate) {
 }
 
 TEST_F(CheckUpdateTest, NewerVersionDownloadsLaunchesScriptAndQuits) {
-    Answer(R"({"status":"ok","version":"2.0.0.10","url":"http://127.0.0.1:1/new"})" "\r\nmore\r\n");
+    Answer(R"({"status":"ok","version":"2.0.0.10","url":"http://127.0.0.1:1/new"})"
+           "\r\nmore\r\n");
     host.download = [](const std::string&, const std::string& path, int) {
         WriteFile(path, FakeExecutable());
         return 1;
@@ -157,21 +166,29 @@ TEST_F(CheckUpdateTest, NewerVersionDownloadsLaunchesScriptAndQuits) {
     EXPECT_EQ(CheckUpdate(host, options), 1);
     const std::string downloadPath = Download();
     const std::vector<std::string> expected = {
-        "show:0", "download:http://127.0.0.1:1/new|" + downloadPath + "|0", "clear", "quit", "show:1"};
+        "show:0", "download:http://127.0.0.1:1/new|" + downloadPath + "|0", "clear", "quit",
+        "show:1"};
     EXPECT_EQ(host.events, expected);
     const std::string script = JoinPath(home / "cwd", ScriptFileName("update_brisken"));
     ASSERT_EQ(launched, std::vector<std::string>{script + "|" + (home / "cwd")});
-    // The script that waits for this process (pid 4242) and starts the installed copy.
-    EXPECT_EQ(ReadFile(script), platform::ScriptFileBytes(UpdateScriptText(
-                                    4242, downloadPath, JoinPath(options.paths.installDir, "brisken"), script)));
+    // The script that waits for this process (pid 4242) and starts the
+    // installed copy in the folder this one was started in.
+    ScriptRun run;
+    run.pid = 4242;
+    run.self = platform::ScriptPathText(script);
+    run.startDir = platform::ScriptPathText(home / "cwd");
+    EXPECT_EQ(ReadFile(script),
+              platform::ScriptFileBytes(UpdateScriptText(
+                  run, platform::ScriptPathText(downloadPath),
+                  platform::ScriptPathText(JoinPath(options.paths.installDir, "brisken")))));
 }
 
 TEST_F(CheckUpdateTest, FailedDownloadSaysSoAndGoesOn) {
     Answer(R"({"status":"ok","version":"2.0.0.7","url":"http://127.0.0.1:1/new"})");
     EXPECT_EQ(CheckUpdate(host, options), 1);
     const std::vector<std::string> expected = {
-        "show:0", "download:http://127.0.0.1:1/new|" + Download() + "|0",
-        "message:업데이트 실패", "show:1"};
+        "show:0", "download:http://127.0.0.1:1/new|" + Download() + "|0", "message:업데이트 실패",
+        "show:1"};
     EXPECT_EQ(host.events, expected);
     EXPECT_TRUE(launched.empty());
     EXPECT_FALSE(fs::exists(JoinPath(home / "cwd", ScriptFileName("update_brisken"))));
@@ -188,14 +205,112 @@ TEST_F(CheckUpdateTest, EmptyUrlDoesNotStartAndOnlyOneWindowPerProcess) {
     EXPECT_TRUE(host.events.empty());
 }
 
-TEST_F(CheckUpdateTest, QuitFollowsEvenWhenTheScriptCannotBeWritten) {
-    Answer(R"({"status":"ok","version":"2.0.0.7","url":"http://127.0.0.1:1/new"})");
-    options.workDir = home / "no such folder";
-    host.download = [](const std::string&, const std::string&, int) { return 1; };
+// The program ends only once its script is written and launched; otherwise
+// the update failed and the start goes on with the installed version.
+TEST_F(CheckUpdateTest, UpdateScriptGoesToAFolderThatTakesItOrTheUpdateFails) {
+    const struct Case {
+        const char* name;
+        std::vector<std::string> refusedFolders;
+        bool launchFails;
+        std::string scriptFolder;  // "" = a failed update
+    } cases[] = {
+        {"current directory refuses", {"cwd"}, false, "QAVEX"},
+        {"install folder refuses too", {"cwd", "QAVEX"}, false, "tmp"},
+        {"no folder takes it", {"cwd", "QAVEX", "tmp"}, false, ""},
+        {"launch fails", {}, true, ""},
+    };
+    for (const auto& c : cases) {
+        ResetUpdateState();
+        host.events.clear();
+        launched.clear();
+        fs::remove(JoinPath(options.paths.installDir, "brisken.update"));
+        for (const char* dir : {"cwd", "QAVEX", "tmp"})
+            fs::remove(JoinPath(home / dir, ScriptFileName("update_brisken")));
+        Answer(R"({"status":"ok","version":"2.0.0.7","url":"http://127.0.0.1:1/new"})");
+        host.download = [](const std::string&, const std::string& path, int) {
+            WriteFile(path, FakeExecutable());
+            return 1;
+        };
+        options.folderWritable = [&](const std::string& dir) {
+            for (const auto& f : c.refusedFolders)
+                if (fs::equivalent(dir, home / f)) return false;
+            return true;
+        };
+        const auto launch = options.launch;
+        if (c.launchFails)
+            options.launch = [](const std::string&, const std::string&) { return -1; };
+        EXPECT_EQ(CheckUpdate(host, options), 1) << c.name;
+        options.launch = launch;
+        const std::string last = c.scriptFolder.empty() ? "message:업데이트 실패" : "quit";
+        EXPECT_EQ(host.events.at(host.events.size() - 2), last) << c.name;
+        EXPECT_EQ(host.events.back(), "show:1") << c.name;
+        if (c.scriptFolder.empty()) {
+            EXPECT_FALSE(fs::exists(Download())) << c.name;
+            for (const char* dir : {"cwd", "QAVEX", "tmp"})
+                EXPECT_FALSE(fs::exists(JoinPath(home / dir, ScriptFileName("update_brisken"))))
+                    << c.name;
+        } else {
+            const std::string dir =
+                c.scriptFolder == "QAVEX" ? options.paths.installDir : home / c.scriptFolder;
+            EXPECT_EQ(launched,
+                      std::vector<std::string>{JoinPath(dir, ScriptFileName("update_brisken")) +
+                                               "|" + dir})
+                << c.name;
+        }
+    }
+}
+
+// A version whose install was tried is not downloaded again at the next start
+// (its replace may have failed and the old program been started again), until
+// the server names another version or a day has passed.
+TEST_F(CheckUpdateTest, TriedVersionIsNotDownloadedAgainForADay) {
+    host.download = [](const std::string&, const std::string& path, int) {
+        WriteFile(path, FakeExecutable());
+        return 1;
+    };
+    const struct Step {
+        const char* name;
+        const char* version;
+        int64_t later;
+        bool downloads;
+    } steps[] = {
+        {"first offer", "2.0.0.7", 0, true},
+        {"next start, same version", "2.0.0.7", 60, false},
+        {"clock set back", "2.0.0.7", -3600, true},
+        {"another version", "2.0.0.8", 120, true},
+        {"same again", "2.0.0.8", 180, false},
+        {"a day later", "2.0.0.8", 120 + 24 * 3600, true},
+    };
+    const int64_t start = now;
+    for (const auto& step : steps) {
+        ResetUpdateState();
+        host.events.clear();
+        now = start + step.later;
+        Answer(std::string(R"({"status":"ok","version":")") + step.version +
+               R"(","url":"http://127.0.0.1:1/new"})");
+        EXPECT_EQ(CheckUpdate(host, options), 1) << step.name;
+        EXPECT_EQ(!host.events.empty(), step.downloads) << step.name;
+    }
+}
+
+// Both requests follow the system's proxy settings: behind a proxy the
+// version check and the download alike go through it.
+TEST_F(CheckUpdateTest, VersionRequestAndDownloadUseTheSameProxy) {
+    const std::string origin = "http://127.0.0.1:" + std::to_string(UnusedLoopbackPort());
+    TestHttpServer proxy;
+    proxy.Set(
+        origin + kVersionPath,
+        TestHttpServer::Ok(R"({"status":"ok","version":"2.0.0.7","url":")" + origin + "/new\"}"));
+    proxy.Set(origin + "/new", TestHttpServer::Ok(FakeExecutable()));
+    ScopedProxy scoped(proxy.host());
+    options.host = origin;
+    host.download = [](const std::string& url, const std::string& path, int) {
+        std::atomic<bool> stop{false};
+        return DownloadFile(url, path, stop, {}, FastLimits());
+    };
     EXPECT_EQ(CheckUpdate(host, options), 1);
-    EXPECT_TRUE(launched.empty());
-    EXPECT_EQ(host.events.at(2), "clear");
-    EXPECT_EQ(host.events.at(3), "quit");
+    EXPECT_EQ(host.events.at(2), "clear") << "downloaded through the proxy";
+    EXPECT_EQ(proxy.Requests().size(), 2u);
 }
 
 TEST_F(CheckUpdateTest, RelocatingProcessDoesNotUpdateItself) {

@@ -50,6 +50,7 @@ TEST_F(CheckUpdateTest, WithAKeyOnlyAGoodSignatureInstalls) {
         ResetUpdateState();
         host.events.clear();
         launched.clear();
+        fs::remove(home / "QAVEX/brisken.update");  // each case a version not tried before
         options.updateKey = c.key;
         Answer(R"({"status":"ok","version":"2.0.0.7","url":"http://127.0.0.1:1/new")" +
                c.sigMember + "}");

@@ -1,6 +1,7 @@
 // The real brisken.exe under Wine: it installs itself into %HOMEDRIVE%\QAVEX
 // with <Desktop>\brisken.lnk, moves there from another folder, updates itself
-// from a loopback server through its .bat script, uninstalls itself from the
+// from a loopback server through its .bat script (once per version, and from
+// a start folder it cannot write), uninstalls itself from the
 // settings dialog, leaves as a second copy, and honours /uninstall. Every copy
 // a test sees is ended by its pid.
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <tlhelp32.h>
 // clang-format on
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -166,7 +168,10 @@ TEST_F(WindowsProgram, StartedElsewhereItMovesIntoTheInstallFolderWithItsShortcu
     EXPECT_EQ(ReadBytes(oldDir + "/notes.txt"), "keep");
 }
 
-TEST_F(WindowsProgram, UpdateScriptReplacesTheProgramAndStartsIt) {
+// The restarted program is the same version the server still names (a
+// release whose version resource was not raised): it installs it once and
+// then runs on, never downloading and ending again at every start.
+TEST_F(WindowsProgram, UpdateScriptReplacesTheProgramAndStartsItOnce) {
     const std::string exe = Installed();
     const std::string newBuild = program + "NEW BUILD 9.0.0.0";
     // The compiled-in update server of a developer build.
@@ -178,18 +183,105 @@ TEST_F(WindowsProgram, UpdateScriptReplacesTheProgramAndStartsIt) {
 
     const int pid = Start(exe);
     EXPECT_EQ(WaitChild(pid, 90s), 0) << "the updating copy ends by itself";
-    // Once replaced, the program is current: the restarted copy asks and stays.
-    server.Set("/brisken/brisken_ver.php?app_name=Brisken",
-               TestHttpServer::Ok(R"({"status":"ok","version":"2.0.0.6","url":""})"
-                                  "\r\n"));
     EXPECT_TRUE(WaitUntil([&] { return ReadBytes(exe) == newBuild; }, 60s));
     EXPECT_TRUE(WaitUntil([&] { return !Copies().empty(); }, 60s)) << "the script restarts it";
+    const DWORD restarted = Copies().empty() ? 0 : Copies().front();
+    ASSERT_NE(MainWindow(static_cast<int>(restarted)), nullptr) << "it asked, and stays";
+    EXPECT_TRUE(ProcessAlive(static_cast<int>(restarted)));
+    int downloads = 0;
+    for (const auto& request : server.Requests())
+        if (request.rfind("GET /brisken/brisken.exe ", 0) == 0) ++downloads;
+    EXPECT_EQ(downloads, 1);
     EXPECT_TRUE(WaitUntil(
         [&] {
             return !fs::exists(InstallDir() + "\\UpdateFile.sob") &&
                    !fs::exists(cwd + "/update_brisken.bat");
         },
         60s));
+}
+
+// A folder that refuses every write, as the system folder does to a user the
+// session's autostart starts the program in. Root writes through file modes
+// under Wine too, so it is a read-only bind mount on the Linux side, made by
+// the Linux mount tool (Wine starts Linux programs like its own). The folder
+// is one of the test's own, not the prefix's system folder: the prefix is
+// shared by the tests running beside this one.
+class ReadOnlyFolder {
+public:
+    ReadOnlyFolder() {
+        unixPath = "/tmp/talmira-ro-" + std::to_string(GetCurrentProcessId()) + "-" +
+                   std::to_string(GetTickCount64());
+        path = "Z:" + unixPath;
+        std::replace(path.begin(), path.end(), '/', '\\');
+        // Wine does not follow a Linux program to its end: the test waits
+        // for what the commands do instead.
+        Unix("mkdir -p " + unixPath + " && mount --bind " + unixPath + " " + unixPath +
+             " && mount -o remount,bind,ro " + unixPath);
+        refuses = WaitUntil([&] { return fs::is_directory(path) && !Writable(); }, 20s);
+    }
+    ~ReadOnlyFolder() {
+        // A copy still running in it keeps it busy: then it goes once free.
+        Unix("umount " + unixPath + " || umount -l " + unixPath + "; rmdir " + unixPath);
+        WaitUntil([&] { return !fs::exists(path); }, 20s);
+    }
+    std::string unixPath;
+    std::string path;
+    bool refuses = false;
+
+private:
+    bool Writable() const {
+        const std::string probe = path + "\\probe";
+        const bool made = static_cast<bool>(std::ofstream(probe));
+        std::error_code ec;
+        fs::remove(probe, ec);
+        return made;
+    }
+    static void Unix(const std::string& command) {
+        std::wstring line = L"Z:\\bin\\sh -c \"" + Wide(command) + L"\"";
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                            &pi))
+            return;
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+};
+
+TEST_F(WindowsProgram, StartFolderThatCannotBeWrittenStillRelocatesAndUpdates) {
+    ReadOnlyFolder system;
+    ASSERT_TRUE(system.refuses);
+    const std::string oldDir = tmp.path() + "\\old place";
+    fs::create_directories(oldDir);
+    WriteBytes(oldDir + "/brisken.exe", program);
+    WriteBytes(oldDir + "/brisken.ini", "[COMMON]\r\nauto_run=N\r\n");
+
+    const int pid = StartProcess(oldDir + "\\brisken.exe", {}, system.path, {});
+    EXPECT_EQ(WaitChild(pid, 90s), 0) << "the relocating copy ends by itself";
+    EXPECT_TRUE(WaitUntil([&] { return !fs::exists(oldDir + "/brisken.exe"); }, 60s));
+    EXPECT_TRUE(WaitUntil([&] { return !Copies().empty(); }, 60s)) << "the installed copy runs";
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return !fs::exists(InstallDir() + "\\killfile.bat") &&
+                   !fs::exists(InstallDir() + "\\runextern.bat");
+        },
+        60s));
+    for (DWORD copy : Copies()) EndProcess(static_cast<int>(copy));
+
+    const std::string newBuild = program + "NEW BUILD 9.0.0.0";
+    TestHttpServer server(TestHttpServer::Tls{}, 18080);
+    server.Set("/brisken/brisken_ver.php?app_name=Brisken",
+               TestHttpServer::Ok(R"({"status":"ok","version":"9.0.0.0","url":")" +
+                                  server.Url("/brisken/brisken.exe") + "\"}\r\n"));
+    server.Set("/brisken/brisken.exe", TestHttpServer::Ok(newBuild));
+    const std::string exe = InstallDir() + "\\brisken.exe";
+    const int updating = StartProcess(exe, {}, system.path, {});
+    EXPECT_EQ(WaitChild(updating, 90s), 0) << "the updating copy ends by itself";
+    EXPECT_TRUE(WaitUntil([&] { return ReadBytes(exe) == newBuild; }, 60s));
+    EXPECT_TRUE(WaitUntil([&] { return !Copies().empty(); }, 60s)) << "the script restarts it";
+    EXPECT_TRUE(WaitUntil([&] { return !fs::exists(InstallDir() + "\\update_brisken.bat"); }, 60s));
+    for (DWORD copy : Copies()) EndProcess(static_cast<int>(copy));
 }
 
 TEST_F(WindowsProgram, UninstallFromTheSettingsDialogRemovesItsFilesOnly) {
