@@ -75,7 +75,7 @@ bool Program::Start() {
         const int null = open("/dev/null", O_RDWR);
         if (null >= 0) {
             dup2(null, 1);
-            dup2(null, 2);
+            // socat says on stderr why it cannot relay
         }
         char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
         execve(exe.c_str(), argv, envp.data());
@@ -215,9 +215,9 @@ bool PlainRelay::Start() {
         const int null = open("/dev/null", O_RDWR);
         if (null >= 0) {
             dup2(null, 1);
-            dup2(null, 2);
+            // socat says on stderr why it cannot relay
         }
-        const char* argv[] = {"socat", "-d0", serial.c_str(), tcp.c_str(), nullptr};
+        const char* argv[] = {"socat", serial.c_str(), tcp.c_str(), nullptr};
         execvp("socat", const_cast<char* const*>(argv));
         _exit(127);
     }
