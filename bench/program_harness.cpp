@@ -75,7 +75,7 @@ bool Program::Start() {
         const int null = open("/dev/null", O_RDWR);
         if (null >= 0) {
             dup2(null, 1);
-            dup2(null, 2);
+            // socat says on stderr why it cannot relay
         }
         char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
         execve(exe.c_str(), argv, envp.data());
@@ -127,8 +127,10 @@ int Program::OpenFds() const {
     return n;
 }
 
-double Program::CpuSeconds() const {
-    std::ifstream in("/proc/" + std::to_string(m_pid) + "/stat");
+double Program::CpuSeconds() const { return bench::CpuSeconds(m_pid); }
+
+double CpuSeconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
     std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const size_t close = all.rfind(')');
     if (close == std::string::npos) return 0;
@@ -144,6 +146,97 @@ double Program::CpuSeconds() const {
     if (fields.size() < 13) return 0;
     const double ticks = std::atof(fields[11].c_str()) + std::atof(fields[12].c_str());
     return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+namespace {
+
+// The first number after key in a /proc status file, or 0.
+long StatusField(const std::string& path, const std::string& key) {
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.compare(0, key.size(), key) == 0) return std::atol(line.c_str() + key.size());
+    }
+    return 0;
+}
+
+}  // namespace
+
+long PeakRssKb(pid_t pid) {
+    return StatusField("/proc/" + std::to_string(pid) + "/status", "VmHWM:");
+}
+
+long ContextSwitches(pid_t pid) {
+    long n = 0;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::error_code ec;
+    for (const auto& task : fs::directory_iterator(tasks, ec)) {
+        const std::string status = task.path().string() + "/status";
+        n += StatusField(status, "voluntary_ctxt_switches:") +
+             StatusField(status, "nonvoluntary_ctxt_switches:");
+    }
+    return n;
+}
+
+int64_t RunNs(pid_t pid) {
+    int64_t sum = 0;
+    bool any = false;
+    std::error_code ec;
+    for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+        std::ifstream in(task.path().string() + "/schedstat");
+        long long ns = 0;
+        if (in >> ns) {
+            sum += ns;
+            any = true;
+        }
+    }
+    return any ? sum : -1;
+}
+
+double LoadAverage1() {
+    double load = -1;
+    if (FILE* f = std::fopen("/proc/loadavg", "r")) {
+        if (std::fscanf(f, "%lf", &load) != 1) load = -1;
+        std::fclose(f);
+    }
+    return load;
+}
+
+PlainRelay::PlainRelay(const std::string& device, uint16_t port) : m_device(device), m_port(port) {}
+
+PlainRelay::~PlainRelay() { Stop(); }
+
+bool PlainRelay::Start() {
+    const std::string serial = "OPEN:" + m_device + ",rawer";
+    const std::string tcp = "TCP4:127.0.0.1:" + std::to_string(m_port);
+    const pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            dup2(null, 1);
+            // socat says on stderr why it cannot relay
+        }
+        const char* argv[] = {"socat", serial.c_str(), tcp.c_str(), nullptr};
+        execvp("socat", const_cast<char* const*>(argv));
+        _exit(127);
+    }
+    m_pid = pid;
+    return true;
+}
+
+void PlainRelay::Stop() {
+    if (m_pid <= 0) return;
+    const pid_t pid = m_pid;
+    m_pid = -1;
+    int status = 0;
+    kill(pid, SIGTERM);
+    for (int i = 0; i < 300; ++i) {
+        if (waitpid(pid, &status, WNOHANG) == pid) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
 }
 
 LoopbackServer::LoopbackServer() {

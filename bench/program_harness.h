@@ -12,6 +12,36 @@ namespace bench {
 // A monotonic reading in microseconds.
 int64_t NowUs();
 
+// Figures of a running process from /proc (0 when it cannot be read): its
+// peak resident set (kB), and the context switches of all its threads, which
+// count its wake-ups (voluntary ones) and its preemptions.
+long PeakRssKb(pid_t pid);
+double CpuSeconds(pid_t pid);  // user + system time, in clock ticks' steps
+// The time its threads ran on a processor, to the nanosecond (scheduler
+// statistics); -1 when the system keeps none.
+int64_t RunNs(pid_t pid);
+long ContextSwitches(pid_t pid);
+// The load average over the last minute, as the system reports it.
+double LoadAverage1();
+
+// A plain relay for comparison: socat between a serial device path and a
+// server on 127.0.0.1 (each byte on as it comes, no framing). Ended by its pid.
+class PlainRelay {
+public:
+    PlainRelay(const std::string& device, uint16_t port);
+    ~PlainRelay();  // ends it
+    PlainRelay(const PlainRelay&) = delete;
+    PlainRelay& operator=(const PlainRelay&) = delete;
+    bool Start();
+    void Stop();
+    pid_t Pid() const { return m_pid; }
+
+private:
+    std::string m_device;
+    uint16_t m_port;
+    pid_t m_pid = -1;
+};
+
 // The program installed as <home>/QAVEX/<name> with the given INI text and
 // started there; ended by its pid.
 class Program {

@@ -150,10 +150,13 @@ static bool RelayFromVANPass() {
         DisconnectVANIfCurrent(link);  // the VAN closed, or the receive failed
         return false;
     }
-    SetProgressText("VAN->PC");
+    // Nothing but the trace stands between the receive and the write: the
+    // texts follow the bytes, as on the way to the VAN, so that the window's
+    // thread is not woken while the terminal's bytes are still to go.
     g_relay.keepAliveTicks = g_relay.keepAliveStep.load();
     LogBytes(TrafficKind::VanToPc, buf, n);
     WriteCAT(buf, n);
+    SetProgressText("VAN->PC");
     SetProgressText("PC->CAT");
     LogBytes(TrafficKind::PcToCat, buf, n);
     return true;

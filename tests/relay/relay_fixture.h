@@ -97,6 +97,7 @@ protected:
 
     TempDir dir;
     RecordingDisplay display;
+    RecordingDisplay status;  // the second target, where a test sets it
     std::unique_ptr<catsim::CatSimulator> cat;
     std::string port;  // the one the gateway opens
     RelayWorkers workers;

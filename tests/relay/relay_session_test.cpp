@@ -31,7 +31,11 @@ TEST_F(RelaySession, LoneCrIsAnsweredWithFiveAcksThenTheRequestConnects) {
 TEST_F(RelaySession, DataCrossesBothWaysUnchangedAndIsTracedWithItsTags) {
     VanSimulator van(Echo());
     ASSERT_TRUE(van.Start());
+    g_relay.statusWindow = &status;
     Connect(van);
+    WaitUntil([&] { return ProgressShown("PC->CAT"); }, 2000);  // the greeting's texts
+    display.Clear();
+    status.Clear();
 
     std::string data = "DATA:";
     for (int b = 0; b < 256; ++b) data += static_cast<char>(b);
@@ -53,8 +57,22 @@ TEST_F(RelaySession, DataCrossesBothWaysUnchangedAndIsTracedWithItsTags) {
         EXPECT_TRUE(at != std::string::npos && at >= previous) << tag;
         previous = at;
     }
-    EXPECT_TRUE(ProgressShown("PC->VAN"));
+    // Each worker's texts in their order, on both targets alike (the two
+    // workers' texts may interleave).
     EXPECT_TRUE(WaitUntil([&] { return ProgressShown("PC->CAT"); }, 2000));
+    const auto texts = [](const RecordingDisplay& d, const char* first, const char* second) {
+        std::vector<std::string> out;
+        for (const auto& c : d.CallsTo(Line::Progress)) {
+            if (c.text == first || c.text == second) out.push_back(c.text);
+        }
+        return out;
+    };
+    for (const RecordingDisplay* d : {&display, &status}) {
+        EXPECT_EQ(texts(*d, "CAT->PC", "PC->VAN"),
+                  (std::vector<std::string>{"CAT->PC", "PC->VAN"}));
+        EXPECT_EQ(texts(*d, "VAN->PC", "PC->CAT"),
+                  (std::vector<std::string>{"VAN->PC", "PC->CAT"}));
+    }
 }
 
 TEST_F(RelaySession, LargestVanBufferReachesTheTerminalWhole) {
