@@ -176,7 +176,7 @@ int main(int argc, char** argv) {
     PrintStats("through the relay: terminal -> VAN, minus the 100 ms quiet gap", toVan);
     PrintStats("through the relay: VAN -> terminal", toCat);
 
-    g_relay.keepAliveLimit = 1 << 30;
+    g_relay.keepAliveLimitMs = int64_t{1} << 40;
     std::printf("idle CPU, link up: %.3f %% of a core\n", IdleCpuPercent(5));
     cat->SendRun(catsim::kESC);
     while (g_relay.vanConnected.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -46,13 +46,11 @@ void HandleRequest(const uint8_t* buf, int length) {
 }
 
 void KeepAlive() {
-    const int32_t step = g_relay.keepAliveStep.load();
     if (!g_relay.vanConnected.load()) {
-        g_relay.keepAliveTicks = step;
+        ResetKeepAlive();
         return;
     }
-    const int32_t ticks = g_relay.keepAliveTicks.fetch_add(step) + step;
-    if (ticks < g_relay.keepAliveLimit.load()) return;
+    if (KeepAliveElapsedMs() < g_relay.keepAliveLimitMs.load()) return;
     DisconnectVAN();
     SetTransferState("Socket Time-Out (KEEP ALIVE)", kErrorColour);
     SetProgressText("Socket Time-Out (KEEP ALIVE)");
@@ -151,7 +149,7 @@ static bool RelayFromVANPass() {
         return false;
     }
     SetProgressText("VAN->PC");
-    g_relay.keepAliveTicks = g_relay.keepAliveStep.load();
+    ResetKeepAlive();
     LogBytes(TrafficKind::VanToPc, buf, n);
     WriteCAT(buf, n);
     SetProgressText("PC->CAT");

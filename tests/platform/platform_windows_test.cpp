@@ -85,6 +85,9 @@ TEST(WindowsInstanceLock, OneHolderOfTheSessionMutexAtATime) {
         EXPECT_EQ(first.Where(), "Local\\talmira-lock-test");
         platform::InstanceLock second;
         EXPECT_EQ(second.TryAcquire(name, ""), InstanceClaim::HeldElsewhere);
+        // Windows names files without regard to case: so does the lock.
+        platform::InstanceLock otherCase;
+        EXPECT_EQ(otherCase.TryAcquire("Talmira-Lock-TEST", ""), InstanceClaim::HeldElsewhere);
     }
     platform::InstanceLock next;
     EXPECT_EQ(next.TryAcquire(name, ""), InstanceClaim::Held);

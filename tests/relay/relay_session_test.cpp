@@ -207,7 +207,7 @@ TEST_F(RelaySession, VanCloseBeforeTerminalDataEndsQuietly) {
 }
 
 TEST_F(RelaySession, KeepAliveEndsAnIdleLink) {
-    g_relay.keepAliveLimit = 20;  // four idle passes, about 2 s
+    g_relay.keepAliveLimitMs = 2000;
     VanSimulator::Options o;
     o.mode = VanSimulator::Mode::Scripted;
     VanSimulator van(o);
