@@ -1,7 +1,11 @@
+// The sockets headers come first, the adapter list's after them.
+// clang-format off
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <iphlpapi.h>
 #include <windows.h>
 #include <wininet.h>
-#include <winsock2.h>
+// clang-format on
 
 #include <algorithm>
 #include <chrono>
