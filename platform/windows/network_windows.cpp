@@ -52,7 +52,9 @@ bool SystemConnectedState() {
 
 // Runs probe on a thread of its own and waits for it up to boundMs. A probe
 // that has been seen to hang inside the system (WinINet's connection state)
-// is left to finish on its own: it holds nothing of the caller's.
+// is left to finish on its own: it holds nothing of the caller's. While one
+// is still out, the next check waits for that one instead of starting
+// another, so a hanging call costs one thread, not one per check.
 bool Bounded(const std::function<bool()>& probe, int boundMs) {
     struct Answer {
         std::mutex mutex;
@@ -60,17 +62,30 @@ bool Bounded(const std::function<bool()>& probe, int boundMs) {
         bool ready = false;
         bool value = false;
     };
-    auto answer = std::make_shared<Answer>();
-    try {
-        std::thread([answer, probe] {
-            const bool value = probe();
-            std::lock_guard lock(answer->mutex);
-            answer->value = value;
-            answer->ready = true;
-            answer->done.notify_all();
-        }).detach();
-    } catch (const std::system_error&) {
-        return false;
+    static std::mutex outMutex;
+    static std::shared_ptr<Answer> out;
+    std::shared_ptr<Answer> answer;
+    {
+        std::lock_guard lock(outMutex);
+        if (out) {
+            std::lock_guard a(out->mutex);
+            if (!out->ready) answer = out;
+        }
+        if (!answer) {
+            answer = std::make_shared<Answer>();
+            try {
+                std::thread([answer, probe] {
+                    const bool value = probe();
+                    std::lock_guard lock(answer->mutex);
+                    answer->value = value;
+                    answer->ready = true;
+                    answer->done.notify_all();
+                }).detach();
+            } catch (const std::system_error&) {
+                return false;
+            }
+            out = answer;
+        }
     }
     std::unique_lock lock(answer->mutex);
     answer->done.wait_for(lock, std::chrono::milliseconds(std::max(boundMs, 0)),
