@@ -305,13 +305,17 @@ TEST(SerialDriver, EveryDriverGetsALosslessLineNoSpinAndADisconnectWithinThreeSe
             ASSERT_TRUE(WaitFor([&] { return fake->Pending() >= transfers; }, 5000));
         }
 
+        const int reads = fake->Reads();
+        const int64_t ranMs = MsSince(started);
+        const bool openBefore = g_relay.serialOpen.load();
         const auto t0 = Clock::now();
         StopRelayLinks(workers);
         const int wrote = write.valid() ? write.get() : 1;
         const int64_t disconnectMs = MsSince(t0);
         EXPECT_LT(disconnectMs, 3000);
         EXPECT_EQ(wrote, d.writes == Writes::Complete ? 1 : 0);
-        std::printf("driver \"%s\": Disconnect took %lld ms\n", d.name,
+        std::printf("driver \"%s\": %d reads in %lld ms, port %s, Disconnect took %lld ms\n",
+                    d.name, reads, static_cast<long long>(ranMs), openBefore ? "open" : "let go",
                     static_cast<long long>(disconnectMs));
         // A driver that wakes up late finds its transfers still there.
         fake->CompleteLate();
