@@ -233,11 +233,15 @@ struct SerialDevice::Impl {
     }
 
     // A line that keeps ending reads early with nothing: gone when it no longer
-    // answers for its error state or its modem lines.
+    // answers for its error state, or its modem lines fail with a removal error
+    // (a port without modem lines, a pseudo-terminal under Wine among them,
+    // refuses them for ever while it works).
     void CheckQuietLine() {
         DWORD errors = 0;
         DWORD modem = 0;
-        if (!calls->ClearError(port, &errors, nullptr) || !calls->ModemStatus(port, &modem)) {
+        if (!calls->ClearError(port, &errors, nullptr)) {
+            lost.store(true);
+        } else if (!calls->ModemStatus(port, &modem) && RemovalError(GetLastError())) {
             lost.store(true);
         }
     }
