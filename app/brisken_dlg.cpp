@@ -65,7 +65,7 @@ CBriskenDlg::CBriskenDlg(msgbox::IMessageBoxes& boxes, StartOptions options)
         m_options.settings.portSource = m_options.portSource;
     g_relay.mainWindow = this;
     g_relay.statusWindow = nullptr;
-    g_relay.keepAliveTicks = 5;
+    ResetKeepAlive();
     PrepareStart();
     CheckCommandLine();
 }

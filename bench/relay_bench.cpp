@@ -22,6 +22,7 @@
 #include "relay/relay_session.h"
 #include "relay/relay_state.h"
 #include "relay/serial_comm.h"
+#include "relay/socket_comm.h"
 #include "tools/catsim/cat_simulator.h"
 #include "tools/vansim/van_simulator.h"
 
@@ -123,6 +124,33 @@ void Baselines(catsim::CatSimulator& cat, VanSimulator& van, int samples) {
     PrintStats("baseline: simulated VAN -> plain loopback TCP reader", tcp);
 }
 
+// A terminal message that leaves the gateway as two buffers (the terminal
+// paused longer than the quiet gap inside it): how long the second buffer
+// takes to reach the VAN, beyond the quiet gap. With Nagle on, the second
+// send waits for the VAN's acknowledgement of the first, which a VAN may
+// delay. The gateway turns Nagle off on its VAN link; for the comparison the
+// bench turns it back on (nagle true) on the link the gateway made.
+std::vector<double> TwoBufferLatency(catsim::CatSimulator& cat, VanSimulator& van, bool nagle,
+                                     int samples, double quietGapMs) {
+    {
+        std::lock_guard lock(g_relay.vanMutex);
+        if (g_relay.vanLink) g_relay.vanLink->Socket().SetNoDelay(!nagle);
+    }
+    std::vector<double> out;
+    for (int i = 0; i < samples; ++i) {
+        const std::string first = "A" + std::to_string(i);
+        const std::string second = "B" + std::to_string(i);
+        const size_t before = van.Received().size();
+        cat.Send(first);
+        std::this_thread::sleep_for(std::chrono::milliseconds(130));
+        const auto t0 = Clock::now();
+        cat.Send(second);
+        if (!van.WaitReceived(before + first.size() + second.size(), 3000)) break;
+        out.push_back(Ms(Clock::now() - t0) - quietGapMs);
+    }
+    return out;
+}
+
 bool Require(bool ok, const char* what) {
     if (!ok) std::fprintf(stderr, "relay_bench: %s\n", what);
     return ok;
@@ -175,8 +203,13 @@ int main(int argc, char** argv) {
     }
     PrintStats("through the relay: terminal -> VAN, minus the 100 ms quiet gap", toVan);
     PrintStats("through the relay: VAN -> terminal", toCat);
+    // In one run, on the same link: Nagle on (as before), then off (as the gateway sets it).
+    PrintStats("two-buffer message, second buffer -> VAN, Nagle on",
+               TwoBufferLatency(*cat, van, true, 50, kQuietGapMs));
+    PrintStats("two-buffer message, second buffer -> VAN, Nagle off",
+               TwoBufferLatency(*cat, van, false, 50, kQuietGapMs));
 
-    g_relay.keepAliveLimit = 1 << 30;
+    g_relay.keepAliveLimitMs = int64_t{1} << 40;
     std::printf("idle CPU, link up: %.3f %% of a core\n", IdleCpuPercent(5));
     cat->SendRun(catsim::kESC);
     while (g_relay.vanConnected.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));

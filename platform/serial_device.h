@@ -39,6 +39,11 @@ struct SerialReadTiming {
 };
 
 class SerialDevice;
+#ifdef _WIN32
+namespace win {
+class CommCalls;
+}
+#endif
 
 // The device path a port name opens: "COMn" gives "\\.\COMn" on Windows and
 // /dev/ttyS(n-1) on Linux; any other name is a device path as it stands.
@@ -58,6 +63,10 @@ bool OpenPseudoTerminal(SerialDevice& device, std::string& slavePath);
 class SerialDevice {
 public:
     SerialDevice();
+#ifdef _WIN32
+    // The port's system calls come from calls (tests pass a fake driver).
+    explicit SerialDevice(std::shared_ptr<win::CommCalls> calls);
+#endif
     virtual ~SerialDevice();  // closes everything still open
     SerialDevice(const SerialDevice&) = delete;
     SerialDevice& operator=(const SerialDevice&) = delete;
@@ -89,10 +98,11 @@ public:
     virtual bool CreateReadWakeup();
     virtual bool CreateWriteWakeup();
 
-    // Raw mode (Windows: binary, queues of 50000 bytes), no flow control,
-    // receiver on, modem lines ignored, then the given settings. Both
+    // Raw mode (Windows: binary, queues of 50000 bytes, every line-state
+    // field that could drop, replace or hold back a byte cleared), no flow
+    // control, receiver on, modem lines ignored, then the given settings. Both
     // directions are purged first. A rate or setting the driver refuses keeps
-    // the driver's value; no failure is reported.
+    // the driver's value (CurrentBaud tells); no failure is reported.
     void Configure(const SerialLineSettings& settings);
 
     // Discards what is queued in both directions.
@@ -125,7 +135,8 @@ public:
     bool Write(const uint8_t* src, int count, int timeoutMs);
 
     // Ends a pending Read at once; every later Read returns 0 at once until
-    // Close. Any thread.
+    // Close. Any thread. (Windows: a driver whose cancelled transfer does not
+    // complete within about 2 s is left with it, and the line counts as lost.)
     void CancelRead();
     // Ends a pending Write at once (it fails); later writes fail until Close.
     void CancelWrite();

@@ -21,8 +21,8 @@ public:
     void Signal();
     void Reset();
     bool Signalled() const;
-    // What a socket wait puts beside its socket (Windows: a loopback datagram
-    // socket that holds a datagram while signalled; Linux: an eventfd).
+    // What a socket wait puts beside its socket (Windows: an event object;
+    // Linux: an eventfd).
     NativeHandle Handle() const { return m_handle; }
     // Waits up to ms milliseconds for the signal; true when signalled.
     bool Wait(int ms) const;
@@ -45,7 +45,10 @@ public:
 
     bool Create();  // false when the sockets layer or a socket cannot be had
     bool SetNonBlocking();
-    bool SetNoDelay();  // sends small buffers at once (Nagle off)
+    // Sends small buffers at once (Nagle off); false turns Nagle back on.
+    bool SetNoDelay(bool on = true);
+    // TCP_NODELAY as the system reports it now.
+    bool NoDelay() const;
     bool Valid() const { return m_handle != -1; }
     void Close();
 
@@ -81,6 +84,10 @@ private:
     // Where shutting a socket down does not wake its waits (Winsock), Shutdown
     // signals this and every wait watches it; unused elsewhere.
     std::unique_ptr<WakeEvent> m_shutdownWake;
+    // Windows: the event the socket's readiness is signalled on
+    // (WSAEventSelect), made with the socket; unused elsewhere.
+    NativeHandle m_readyEvent = -1;
+    bool MakeReadyEvent();
 };
 
 // A listening socket on 127.0.0.1, for the simulators and test servers.

@@ -46,13 +46,11 @@ void HandleRequest(const uint8_t* buf, int length) {
 }
 
 void KeepAlive() {
-    const int32_t step = g_relay.keepAliveStep.load();
     if (!g_relay.vanConnected.load()) {
-        g_relay.keepAliveTicks = step;
+        ResetKeepAlive();
         return;
     }
-    const int32_t ticks = g_relay.keepAliveTicks.fetch_add(step) + step;
-    if (ticks < g_relay.keepAliveLimit.load()) return;
+    if (KeepAliveElapsedMs() < g_relay.keepAliveLimitMs.load()) return;
     DisconnectVAN();
     SetTransferState("Socket Time-Out (KEEP ALIVE)", kErrorColour);
     SetProgressText("Socket Time-Out (KEEP ALIVE)");
@@ -153,7 +151,7 @@ static bool RelayFromVANPass() {
     // Nothing but the trace stands between the receive and the write: the
     // texts follow the bytes, as on the way to the VAN, so that the window's
     // thread is not woken while the terminal's bytes are still to go.
-    g_relay.keepAliveTicks = g_relay.keepAliveStep.load();
+    ResetKeepAlive();
     LogBytes(TrafficKind::VanToPc, buf, n);
     WriteCAT(buf, n);
     SetProgressText("VAN->PC");

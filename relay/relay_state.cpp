@@ -4,6 +4,12 @@
 
 RelayState g_relay;
 
+void ResetKeepAlive() { g_relay.lastVanDataMs = g_relay.keepAliveClock.load()(); }
+
+int64_t KeepAliveElapsedMs() {
+    return g_relay.keepAliveClock.load()() - g_relay.lastVanDataMs.load();
+}
+
 bool RelayLogging() { return g_logEnabled.load(std::memory_order_relaxed); }
 
 namespace {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/clock.h"
 #include "relay/display.h"
 
 class CSerialCommCls;
@@ -23,7 +24,6 @@ struct RelayState {
     std::atomic<bool> serialOpen{false};
     std::atomic<bool> vanConnected{false};
     std::atomic<bool> catActive{false};
-    std::atomic<int32_t> keepAliveTicks{5};
 
     std::atomic<IDisplayTarget*> mainWindow{nullptr};
     std::atomic<IDisplayTarget*> statusWindow{nullptr};
@@ -38,10 +38,13 @@ struct RelayState {
     std::mutex vanMutex;
     std::shared_ptr<CSocketCommCls> vanLink;
 
-    // Keep-alive: ticks added per terminal pass and the limit that ends an idle
-    // link (720 = about 72 s). Tests shorten the limit.
-    std::atomic<int32_t> keepAliveStep{5};
-    std::atomic<int32_t> keepAliveLimit{720};
+    // Keep-alive: a link that has had no VAN data for keepAliveLimitMs (72 s)
+    // is ended. It counts elapsed time on keepAliveClock (monotonic ms), never
+    // terminal passes, so no fast loop can end a live link early. Tests
+    // shorten the limit or move a clock of their own.
+    std::atomic<int64_t> lastVanDataMs{0};
+    std::atomic<int64_t> keepAliveLimitMs{72000};
+    std::atomic<int64_t (*)()> keepAliveClock{&platform::MonotonicMs};
 
     // How often the terminal worker tries a port that has gone (ms). Tests
     // shorten it.
@@ -49,6 +52,11 @@ struct RelayState {
 };
 
 extern RelayState g_relay;
+
+// Starts the keep-alive's count afresh: VAN data came, or no link is up. Any thread.
+void ResetKeepAlive();
+// Milliseconds since the last reset.
+int64_t KeepAliveElapsedMs();
 
 // Reads g_logEnabled (the log setting); the relay logs only while it is on.
 bool RelayLogging();

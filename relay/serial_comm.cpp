@@ -47,17 +47,29 @@ platform::SerialStopBits StopBitsFromText(const std::string& text) {
 
 void LogEvent(const char* text) { WriteTrafficLog(TrafficKind::Event, text, 0); }
 
-void LogOpenResult(const std::string& portName, const std::string& speed, int code) {
+// The open line names the rate the driver really took when it kept another
+// than the speed text asked for.
+void LogOpenResult(const std::string& portName, const std::string& speed, int code,
+                   const std::string& taken = {}) {
     char line[160];
     if (code == 0) {
         std::snprintf(line, sizeof line, "Serial Open OK (Port : %s, Baudrate : %s)",
-                      Cut31(portName).c_str(), Cut31(speed).c_str());
+                      Cut31(portName).c_str(), Cut31(taken.empty() ? speed : taken).c_str());
     } else {
         std::snprintf(line, sizeof line,
                       "Serial Open FAIL (Port : %s, Baudrate : %s) [ErrorCode : %d]",
                       Cut31(portName).c_str(), Cut31(speed).c_str(), code);
     }
     LogEvent(line);
+}
+
+// The rate read back from an open port, as text, when it is not the one the
+// speed text sets; empty otherwise.
+std::string TakenSpeed(const CSerialCommCls& link, const std::string& speed, int code) {
+    const int asked = SpeedTextToBaud(speed);
+    if (code != 0 || asked <= 0) return {};
+    const int now = link.Device().CurrentBaud();
+    return now > 0 && now != asked ? std::to_string(now) : std::string{};
 }
 
 }  // namespace
@@ -229,7 +241,7 @@ bool OpenSerialPort(const std::string& portName, const std::string& speed,
         g_relay.serialOpen.store(false);
         SetTransferState("Serial Open FAIL", kErrorColour);
     }
-    if (RelayLogging()) LogOpenResult(portName, speed, code);
+    if (RelayLogging()) LogOpenResult(portName, speed, code, TakenSpeed(*link, speed, code));
     return code == 0;
 }
 
@@ -254,7 +266,12 @@ void SendCATControl(uint8_t byte) {
 }
 
 void CancelCATRead() {
-    if (CSerialCommCls* link = g_relay.serialLink.load()) link->CancelRead();
+    if (CSerialCommCls* link = g_relay.serialLink.load()) {
+        link->CancelRead();
+        // A write stuck on a driver that takes nothing must not hold the stop
+        // for its whole bound either; the port is closed next.
+        link->CancelWrite();
+    }
 }
 
 void CloseSerialPort() {
@@ -295,7 +312,8 @@ bool RetrySerialPort(bool logFailure) {
         return false;
     }
     g_relay.serialOpen.store(true);
-    if (RelayLogging()) LogOpenResult(link->PortName(), link->Speed(), 0);
+    if (RelayLogging())
+        LogOpenResult(link->PortName(), link->Speed(), 0, TakenSpeed(*link, link->Speed(), 0));
     SetTransferState("", kNormalColour);
     UpdateLinkText();
     return true;

@@ -110,7 +110,8 @@ int WriteCAT(const uint8_t* buf, int count);
 // Writes five copies of the byte (and logs them as PcToCat). No port: nothing.
 void SendCATControl(uint8_t byte);
 // Wakes a ReadCAT pending on the terminal worker and makes later reads return 0
-// at once until the port is closed; the stop path calls it. Any thread.
+// at once until the port is closed; a WriteCAT waiting on the line ends too
+// (it returns 0). The stop path calls it, then closes the port. Any thread.
 void CancelCATRead();
 // Closes the port and logs "Serial CLOSE". UI thread, workers stopped.
 void CloseSerialPort();

@@ -82,8 +82,8 @@ bool ConnectToVAN(const char* address, const char* port) {
         platform::TcpSocket& s = link->Socket();
         const auto waited = addressOk ? s.WaitReadable(kConnectWaitMs, &RelayStopEvent())
                                       : platform::TcpSocket::Wait::Failed;
-        const bool up = waited == platform::TcpSocket::Wait::Ready && s.PendingError() == 0 &&
-                        s.Connected();
+        const bool up =
+            waited == platform::TcpSocket::Wait::Ready && s.PendingError() == 0 && s.Connected();
         if (!up) {
             std::lock_guard lock(g_relay.vanMutex);
             s.Close();
@@ -101,9 +101,13 @@ bool ConnectToVAN(const char* address, const char* port) {
             std::lock_guard lock(g_relay.vanMutex);
             // A stop may have taken the link away while we waited.
             if (g_relay.vanLink == link) {
+                // Every buffer leaves at once: with Nagle on, a terminal
+                // message that goes as two buffers would wait for the VAN's
+                // delayed acknowledgement.
+                link->Socket().SetNoDelay();
                 // A new link starts with a fresh keep-alive count, even when the
                 // last one ended by its keep-alive in the pass just before.
-                g_relay.keepAliveTicks = g_relay.keepAliveStep.load();
+                ResetKeepAlive();
                 g_relay.vanConnected = true;
             }
         }

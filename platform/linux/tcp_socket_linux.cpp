@@ -73,9 +73,15 @@ bool TcpSocket::Create() {
     return m_handle >= 0;
 }
 
-bool TcpSocket::SetNoDelay() {
-    int one = 1;
-    return setsockopt(Fd(m_handle), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) == 0;
+bool TcpSocket::SetNoDelay(bool on) {
+    int value = on ? 1 : 0;
+    return setsockopt(Fd(m_handle), IPPROTO_TCP, TCP_NODELAY, &value, sizeof value) == 0;
+}
+
+bool TcpSocket::NoDelay() const {
+    int value = 0;
+    socklen_t len = sizeof value;
+    return getsockopt(Fd(m_handle), IPPROTO_TCP, TCP_NODELAY, &value, &len) == 0 && value != 0;
 }
 
 void TcpSocket::Adopt(NativeHandle handle) {
@@ -137,7 +143,8 @@ int TcpSocket::SendAll(const uint8_t* data, int length, int timeoutMs, const Wak
     int sent = 0;
     const int64_t deadline = MonotonicMs() + timeoutMs;
     while (sent < length) {
-        const ssize_t n = send(Fd(m_handle), data + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
+        const ssize_t n =
+            send(Fd(m_handle), data + sent, static_cast<size_t>(length - sent), MSG_NOSIGNAL);
         if (n > 0) {
             sent += static_cast<int>(n);
             continue;
@@ -196,7 +203,9 @@ bool TcpListener::Bind(uint16_t port) {
     return true;
 }
 
-bool TcpListener::Listen(int backlog) { return m_handle >= 0 && listen(Fd(m_handle), backlog) == 0; }
+bool TcpListener::Listen(int backlog) {
+    return m_handle >= 0 && listen(Fd(m_handle), backlog) == 0;
+}
 
 bool TcpListener::Accept(TcpSocket& out) {
     const int fd = accept4(Fd(m_handle), nullptr, nullptr, SOCK_CLOEXEC);

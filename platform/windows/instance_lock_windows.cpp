@@ -22,12 +22,16 @@ InstanceClaim InstanceLock::TryAcquire(const std::string& name, const std::strin
     if (Held()) return InstanceClaim::Held;
     // "Local\" is the session's namespace: one copy per logged-on user. A
     // backslash is the namespace separator, so none may stand in the name.
-    std::string clean = name;
-    for (char& c : clean) {
-        if (c == '\\') c = '_';
+    // File names on Windows do not differ by letter case, so neither does the
+    // mutex: Brisken.exe and brisken.exe are the same program.
+    std::wstring clean = win::Wide(name);
+    for (wchar_t& c : clean) {
+        if (c == L'\\') c = L'_';
     }
-    m_where = "Local\\" + clean;
-    HANDLE h = CreateMutexW(nullptr, FALSE, win::Wide(m_where).c_str());
+    if (!clean.empty()) CharLowerBuffW(clean.data(), static_cast<DWORD>(clean.size()));
+    const std::wstring where = L"Local\\" + clean;
+    m_where = win::Utf8(where);
+    HANDLE h = CreateMutexW(nullptr, FALSE, where.c_str());
     const DWORD err = GetLastError();
     if (h == nullptr) {
         // A mutex of that name made by someone we may not open is someone else's.

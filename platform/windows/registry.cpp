@@ -1,5 +1,7 @@
 #include "platform/windows/registry.h"
 
+#include <algorithm>
+
 #include "platform/windows/handle.h"
 #include "platform/windows/text.h"
 
@@ -59,15 +61,29 @@ std::vector<std::string> RegValueTexts(HKEY root, const std::string& path) {
     // change the key still sees its ports.
     if (RegOpenKeyExW(root, Wide(path).c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
         return texts;
-    for (DWORD index = 0;; ++index) {
-        wchar_t name[260];
-        DWORD nameChars = 260;
-        BYTE data[260 + sizeof(wchar_t)] = {};
-        DWORD bytes = 260;
-        if (RegEnumValueW(key.get(), index, name, &nameChars, nullptr, nullptr, data, &bytes) !=
-            ERROR_SUCCESS)
-            break;
-        texts.push_back(DataText(data, bytes));
+    // Room for the longest name and data the key holds now; a value that grew
+    // since is read again with the room it says it needs.
+    DWORD maxName = 0;
+    DWORD maxData = 0;
+    RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     &maxName, &maxData, nullptr, nullptr);
+    std::vector<wchar_t> name(std::max<DWORD>(maxName, 260) + 1);
+    std::vector<BYTE> data(std::max<DWORD>(maxData, 260) + sizeof(wchar_t));
+    for (DWORD index = 0;;) {
+        DWORD nameChars = static_cast<DWORD>(name.size());
+        DWORD bytes = static_cast<DWORD>(data.size() - sizeof(wchar_t));
+        const LONG r = RegEnumValueW(key.get(), index, name.data(), &nameChars, nullptr, nullptr,
+                                     data.data(), &bytes);
+        if (r == ERROR_MORE_DATA) {
+            // The data size is reported; the name's is not, so it grows too.
+            if (data.size() > (1u << 24) || name.size() > 32768) break;
+            data.resize(std::max<size_t>(bytes, data.size() * 2) + sizeof(wchar_t));
+            name.resize(std::min<size_t>(name.size() * 2, 32768));
+            continue;
+        }
+        if (r != ERROR_SUCCESS) break;
+        texts.push_back(DataText(data.data(), bytes));
+        ++index;
     }
     return texts;
 }

@@ -20,9 +20,8 @@ bool WriteRegString(HKEY root, const std::string& path, const std::string& name,
 // Deletes the value; true only when it was there and is now gone.
 bool DeleteRegValue(HKEY root, const std::string& path, const std::string& name);
 
-// The data of the values of root\path in registry order, read with room for a
-// name of 260 characters and 260 bytes of data; the first value that cannot
-// be read (too long, or none left) ends the list.
+// The data of the values of root\path in registry order, each whatever its
+// length; the list ends when none is left (or one cannot be read at all).
 std::vector<std::string> RegValueTexts(HKEY root, const std::string& path);
 
 }  // namespace platform::win

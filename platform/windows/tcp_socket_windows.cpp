@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <set>
 
 #include "platform/clock.h"
 #include "platform/tcp_socket.h"
@@ -46,46 +47,66 @@ bool IsIn(const fd_set& set, NativeHandle h) {
     return h != -1 && FD_ISSET(S(h), const_cast<fd_set*>(&set));
 }
 
+// The wake-up is a kernel event (manual reset), so a wait on a socket and a
+// stop together needs no helper socket: security suites on shop PCs may filter
+// even loopback traffic. The events alive are known by handle, so that
+// WaitAnyReadable can tell them from sockets.
+std::mutex& WakeMutex() {
+    static std::mutex m;
+    return m;
+}
+std::set<NativeHandle>& WakeHandles() {
+    static std::set<NativeHandle> handles;
+    return handles;
+}
+
+bool IsWakeHandle(NativeHandle h) {
+    std::lock_guard lock(WakeMutex());
+    return WakeHandles().count(h) != 0;
+}
+
+// Whether the socket is readable or has failed (a refused connect) right now;
+// select with no wait at all.
+bool SocketAnswers(NativeHandle h) {
+    fd_set read;
+    fd_set error;
+    FD_ZERO(&read);
+    FD_ZERO(&error);
+    Add(read, h);
+    Add(error, h);
+    timeval none{};
+    return select(0, &read, nullptr, &error, &none) > 0;
+}
+
+HANDLE E(NativeHandle h) { return reinterpret_cast<HANDLE>(h); }
+
+DWORD WaitMs(int ms) { return ms < 0 ? INFINITE : static_cast<DWORD>(ms); }
+
 }  // namespace
 
-// The wake-up is a datagram socket on 127.0.0.1 connected to itself: Signal
-// sends it one datagram, which keeps it readable until Reset drains it, and
-// select can watch it beside any TCP socket.
 WakeEvent::WakeEvent() {
-    if (!SocketsReady()) return;
-    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    if (s == INVALID_SOCKET) return;
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int len = sizeof sa;
-    u_long nonBlocking = 1;
-    if (bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
-        getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) != 0 ||
-        connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
-        ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
-        closesocket(s);
-        return;
-    }
-    m_handle = H(s);
+    HANDLE e = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (e == nullptr) return;
+    m_handle = reinterpret_cast<NativeHandle>(e);
+    std::lock_guard lock(WakeMutex());
+    WakeHandles().insert(m_handle);
 }
 
 WakeEvent::~WakeEvent() {
-    if (m_handle != -1) closesocket(S(m_handle));
+    if (m_handle == -1) return;
+    {
+        std::lock_guard lock(WakeMutex());
+        WakeHandles().erase(m_handle);
+    }
+    CloseHandle(E(m_handle));
 }
 
 void WakeEvent::Signal() {
-    if (m_handle == -1) return;
-    const char one = 1;
-    // A full queue is signalled already.
-    send(S(m_handle), &one, 1, 0);
+    if (m_handle != -1) SetEvent(E(m_handle));
 }
 
 void WakeEvent::Reset() {
-    if (m_handle == -1) return;
-    char buf[64];
-    while (recv(S(m_handle), buf, sizeof buf, 0) > 0) {
-    }
+    if (m_handle != -1) ResetEvent(E(m_handle));
 }
 
 bool WakeEvent::Signalled() const { return Wait(0); }
@@ -95,11 +116,7 @@ bool WakeEvent::Wait(int ms) const {
         SleepMs(ms);
         return false;
     }
-    fd_set read;
-    FD_ZERO(&read);
-    Add(read, m_handle);
-    timeval tv{};
-    return select(0, &read, nullptr, nullptr, Timeout(ms, tv)) > 0;
+    return WaitForSingleObject(E(m_handle), WaitMs(ms)) == WAIT_OBJECT_0;
 }
 
 bool ParseIPv4(const char* text, uint32_t* addressNetworkOrder) {
@@ -121,7 +138,7 @@ bool TcpSocket::Create() {
     if (!m_shutdownWake) m_shutdownWake = std::make_unique<WakeEvent>();
     m_shutdownWake->Reset();
     m_handle = H(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    return m_handle != -1;
+    return m_handle != -1 && MakeReadyEvent();
 }
 
 bool TcpSocket::SetNonBlocking() {
@@ -129,10 +146,18 @@ bool TcpSocket::SetNonBlocking() {
     return ioctlsocket(S(m_handle), FIONBIO, &one) == 0;
 }
 
-bool TcpSocket::SetNoDelay() {
-    BOOL one = TRUE;
-    return setsockopt(S(m_handle), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one),
-                      sizeof one) == 0;
+bool TcpSocket::SetNoDelay(bool on) {
+    BOOL value = on ? TRUE : FALSE;
+    return setsockopt(S(m_handle), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&value),
+                      sizeof value) == 0;
+}
+
+bool TcpSocket::NoDelay() const {
+    BOOL value = FALSE;
+    int len = sizeof value;
+    return getsockopt(S(m_handle), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<char*>(&value),
+                      &len) == 0 &&
+           value != FALSE;
 }
 
 void TcpSocket::Adopt(NativeHandle handle) {
@@ -140,12 +165,25 @@ void TcpSocket::Adopt(NativeHandle handle) {
     if (!m_shutdownWake) m_shutdownWake = std::make_unique<WakeEvent>();
     m_shutdownWake->Reset();
     m_handle = handle;
+    MakeReadyEvent();
+}
+
+bool TcpSocket::MakeReadyEvent() {
+    if (m_readyEvent == -1) {
+        const WSAEVENT e = WSACreateEvent();
+        if (e != WSA_INVALID_EVENT) m_readyEvent = reinterpret_cast<NativeHandle>(e);
+    }
+    return m_readyEvent != -1;
 }
 
 void TcpSocket::Close() {
     if (m_handle != -1) {
         closesocket(S(m_handle));
         m_handle = -1;
+    }
+    if (m_readyEvent != -1) {
+        WSACloseEvent(E(m_readyEvent));
+        m_readyEvent = -1;
     }
 }
 
@@ -158,25 +196,47 @@ void TcpSocket::StartConnect(uint32_t addressNetworkOrder, uint16_t port) {
 }
 
 TcpSocket::Wait TcpSocket::WaitReadable(int timeoutMs, const WakeEvent* wake) const {
-    const NativeHandle wakeHandle = wake ? wake->Handle() : -1;
-    const NativeHandle downHandle = m_shutdownWake ? m_shutdownWake->Handle() : -1;
+    if (m_readyEvent == -1) return Wait::Failed;
+    const HANDLE ready = E(m_readyEvent);
     const int64_t deadline = timeoutMs >= 0 ? MonotonicMs() + timeoutMs : 0;
-    fd_set read;
-    fd_set error;
-    FD_ZERO(&read);
-    FD_ZERO(&error);
-    Add(read, m_handle);
-    Add(read, wakeHandle);
-    Add(read, downHandle);
-    // A refused or failed connect is reported in the error set, not as readable.
-    Add(error, m_handle);
-    timeval tv{};
-    const int r = select(0, &read, nullptr, &error, Timeout(LeftMs(timeoutMs, deadline), tv));
-    if (r == SOCKET_ERROR) return Wait::Failed;
-    if (r == 0) return Wait::TimedOut;
-    if (IsIn(read, wakeHandle)) return Wait::Woken;
-    // Shut down: what a receive will report (nothing more comes).
-    return Wait::Ready;
+    // The wait watches the socket through its event, beside the stop and the
+    // shutdown events: kernel objects all, so no helper socket is needed.
+    // Selecting the events again records a condition that holds already
+    // (data waiting, a closed peer), so nothing is missed between waits.
+    if (WSAEventSelect(S(m_handle), ready, FD_READ | FD_CLOSE | FD_CONNECT) != 0)
+        return Wait::Failed;
+    HANDLE waits[3];
+    DWORD n = 0;
+    const bool hasWake = wake != nullptr && wake->Handle() != -1;
+    if (hasWake) waits[n++] = E(wake->Handle());
+    if (m_shutdownWake && m_shutdownWake->Handle() != -1) waits[n++] = E(m_shutdownWake->Handle());
+    const DWORD readyIndex = n;
+    waits[n++] = ready;
+    // The socket's notices are edge-like (one FD_READ until the next recv),
+    // and not every Winsock records again what already holds when the events
+    // are selected anew: the socket itself is asked at once and after each
+    // slice of a second, so no notice missed can leave the wait hanging.
+    constexpr int kSliceMs = 1000;
+    for (;;) {
+        if (SocketAnswers(m_handle)) return Wait::Ready;
+        const int left = LeftMs(timeoutMs, deadline);
+        if (timeoutMs >= 0 && left <= 0) return Wait::TimedOut;
+        const int slice = left < 0 ? kSliceMs : std::min(left, kSliceMs);
+        const DWORD r = WaitForMultipleObjects(n, waits, FALSE, static_cast<DWORD>(slice));
+        if (r == WAIT_TIMEOUT) continue;
+        if (r == WAIT_FAILED || r >= WAIT_OBJECT_0 + n) return Wait::Failed;
+        const DWORD i = r - WAIT_OBJECT_0;
+        if (hasWake && i == 0) return Wait::Woken;
+        // Shut down: what a receive will report (nothing more comes).
+        if (i != readyIndex) return Wait::Ready;
+        WSANETWORKEVENTS events{};
+        if (WSAEnumNetworkEvents(S(m_handle), ready, &events) != 0) return Wait::Failed;
+        if ((events.lNetworkEvents & (FD_READ | FD_CLOSE)) != 0) return Wait::Ready;
+        // A failed connect is an answer too; one that merely succeeded is not:
+        // the link counts only once the server has said something.
+        if ((events.lNetworkEvents & FD_CONNECT) != 0 && events.iErrorCode[FD_CONNECT_BIT] != 0)
+            return Wait::Ready;
+    }
 }
 
 int TcpSocket::PendingError() const {
@@ -194,10 +254,13 @@ bool TcpSocket::Connected() const {
 }
 
 int TcpSocket::SendAll(const uint8_t* data, int length, int timeoutMs, const WakeEvent* wake) {
+    // Waiting for room is rare (a full send queue) and may run while another
+    // thread waits for the socket's reads on its event, so it does not take
+    // the event over: it watches the socket in short bounded slices and the
+    // stop and shutdown events between them.
+    constexpr int kSliceMs = 20;
     int sent = 0;
     const int64_t deadline = MonotonicMs() + timeoutMs;
-    const NativeHandle wakeHandle = wake ? wake->Handle() : -1;
-    const NativeHandle downHandle = m_shutdownWake ? m_shutdownWake->Handle() : -1;
     while (sent < length) {
         const int n =
             send(S(m_handle), reinterpret_cast<const char*>(data + sent), length - sent, 0);
@@ -208,20 +271,18 @@ int TcpSocket::SendAll(const uint8_t* data, int length, int timeoutMs, const Wak
         if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
             const int left = LeftMs(timeoutMs, deadline);
             if (left <= 0) break;
+            if ((wake != nullptr && wake->Signalled()) ||
+                (m_shutdownWake && m_shutdownWake->Signalled()))
+                break;
             fd_set write;
-            fd_set read;
             fd_set error;
             FD_ZERO(&write);
-            FD_ZERO(&read);
             FD_ZERO(&error);
             Add(write, m_handle);
             Add(error, m_handle);
-            Add(read, wakeHandle);
-            Add(read, downHandle);
             timeval tv{};
-            const int r = select(0, &read, &write, &error, Timeout(left, tv));
-            if (r == SOCKET_ERROR) break;
-            if (IsIn(read, wakeHandle) || IsIn(read, downHandle) || IsIn(error, m_handle)) break;
+            const int r = select(0, nullptr, &write, &error, Timeout(std::min(left, kSliceMs), tv));
+            if (r == SOCKET_ERROR || IsIn(error, m_handle)) break;
             continue;
         }
         if (sent == 0) return -1;
@@ -285,22 +346,44 @@ void TcpListener::Close() {
 }
 
 int WaitAnyReadable(const std::vector<NativeHandle>& handles, int timeoutMs) {
-    fd_set read;
-    fd_set error;
-    FD_ZERO(&read);
-    FD_ZERO(&error);
-    for (NativeHandle h : handles) {
-        Add(read, h);
-        Add(error, h);
+    // Sockets are watched by select and wake events by their own wait, in
+    // short slices so that neither waits on the other for long.
+    constexpr int kSliceMs = 20;
+    std::vector<bool> isWake(handles.size());
+    for (size_t i = 0; i < handles.size(); ++i)
+        isWake[i] = handles[i] != -1 && IsWakeHandle(handles[i]);
+    const int64_t deadline = timeoutMs >= 0 ? MonotonicMs() + timeoutMs : 0;
+    for (;;) {
+        for (size_t i = 0; i < handles.size(); ++i) {
+            if (isWake[i] && WaitForSingleObject(E(handles[i]), 0) == WAIT_OBJECT_0)
+                return static_cast<int>(i);
+        }
+        fd_set read;
+        fd_set error;
+        FD_ZERO(&read);
+        FD_ZERO(&error);
+        bool anySocket = false;
+        for (size_t i = 0; i < handles.size(); ++i) {
+            if (isWake[i] || handles[i] == -1) continue;
+            Add(read, handles[i]);
+            Add(error, handles[i]);
+            anySocket = true;
+        }
+        const int left = LeftMs(timeoutMs, deadline);
+        const int slice = left < 0 ? kSliceMs : std::min(left, kSliceMs);
+        if (anySocket) {
+            timeval tv{};
+            const int r = select(0, &read, nullptr, &error, Timeout(slice, tv));
+            if (r == SOCKET_ERROR) return -2;
+            for (size_t i = 0; r > 0 && i < handles.size(); ++i) {
+                if (!isWake[i] && (IsIn(read, handles[i]) || IsIn(error, handles[i])))
+                    return static_cast<int>(i);
+            }
+        } else {
+            SleepMs(slice);
+        }
+        if (timeoutMs >= 0 && LeftMs(timeoutMs, deadline) <= 0) return -1;
     }
-    timeval tv{};
-    const int r = select(0, &read, nullptr, &error, Timeout(timeoutMs, tv));
-    if (r == SOCKET_ERROR) return -2;
-    if (r == 0) return -1;
-    for (size_t i = 0; i < handles.size(); ++i) {
-        if (IsIn(read, handles[i]) || IsIn(error, handles[i])) return static_cast<int>(i);
-    }
-    return -1;
 }
 
 }  // namespace platform

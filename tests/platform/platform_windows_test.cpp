@@ -4,11 +4,13 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <future>
 
 #include "config/paths.h"
 #include "platform/desktop.h"
 #include "platform/instance_lock.h"
 #include "platform/launcher.h"
+#include "platform/network.h"
 #include "platform/process_list.h"
 #include "platform/system.h"
 #include "platform/windows/text.h"
@@ -86,9 +88,48 @@ TEST(WindowsInstanceLock, OneHolderOfTheSessionMutexAtATime) {
         EXPECT_EQ(first.Where(), "Local\\talmira-lock-test");
         platform::InstanceLock second;
         EXPECT_EQ(second.TryAcquire(name, ""), InstanceClaim::HeldElsewhere);
+        // Windows names files without regard to case: so does the lock.
+        platform::InstanceLock otherCase;
+        EXPECT_EQ(otherCase.TryAcquire("Talmira-Lock-TEST", ""), InstanceClaim::HeldElsewhere);
     }
     platform::InstanceLock next;
     EXPECT_EQ(next.TryAcquire(name, ""), InstanceClaim::Held);
+}
+
+// A network is an adapter that is up, not loopback, with an address (the
+// Linux rule); the system's connection state is asked only when none is, and
+// one that never answers counts as no network within its bound.
+TEST(WindowsNetwork, AnAdapterUpCountsWhateverTheConnectionStateSays) {
+    using platform::AdapterFacts;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    const auto no = [] { return false; };
+    const auto yes = [] { return true; };
+    const auto hangs = [released] {
+        released.wait();
+        return true;
+    };
+    const struct {
+        const char* name;
+        std::function<bool()> state;
+        std::vector<AdapterFacts> adapters;
+        bool network;
+    } cases[] = {
+        {"LAN up, state says none", no, {{true, false, true}}, true},
+        {"only loopback", no, {{true, true, true}}, false},
+        {"up without an address", no, {{true, false, false}}, false},
+        {"down with an address", no, {{false, false, true}}, false},
+        {"no adapter, state says connected", yes, {}, true},
+        {"no adapter, state never answers", hangs, {}, false},
+    };
+    for (const auto& c : cases) {
+        platform::NetworkProbes probes;
+        probes.connectedState = c.state;
+        probes.adapters = [&c] { return c.adapters; };
+        probes.boundMs = 200;
+        EXPECT_EQ(platform::NetworkConnectionBy(probes), c.network) << c.name;
+    }
+    release.set_value();
 }
 
 TEST(WindowsVersion, OwnFileVersionComesFromTheResource) {

@@ -50,8 +50,8 @@ protected:
         if (HasFailure()) std::fprintf(stderr, "--- traffic log ---\n%s", Log().c_str());
         g_relay.mainWindow = nullptr;
         g_relay.statusWindow = nullptr;
-        g_relay.keepAliveLimit = 720;
-        g_relay.keepAliveTicks = 5;
+        g_relay.keepAliveLimitMs = 72000;
+        ResetKeepAlive();
         g_relay.catActive = false;
         g_logEnabled = false;
         ConfigureTrafficLog("", "", {});

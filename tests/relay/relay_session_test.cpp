@@ -1,5 +1,7 @@
+#include <atomic>
 #include <chrono>
 
+#include "relay/socket_comm.h"
 #include "tests/relay/relay_fixture.h"
 
 namespace {
@@ -73,6 +75,10 @@ TEST_F(RelaySession, DataCrossesBothWaysUnchangedAndIsTracedWithItsTags) {
         EXPECT_EQ(texts(*d, "VAN->PC", "PC->CAT"),
                   (std::vector<std::string>{"VAN->PC", "PC->CAT"}));
     }
+    // Each buffer leaves at once: no wait for the VAN's delayed acknowledgement.
+    std::lock_guard lock(g_relay.vanMutex);
+    ASSERT_TRUE(g_relay.vanLink);
+    EXPECT_TRUE(g_relay.vanLink->Socket().NoDelay());
 }
 
 TEST_F(RelaySession, LargestVanBufferReachesTheTerminalWhole) {
@@ -120,7 +126,7 @@ TEST_F(RelaySession, TerminalRunsEndTheSessionOnlyWithFourOfTheFirstFive) {
             ASSERT_TRUE(van.WaitReceived(before + c.sent.size(), 3000));
             EXPECT_EQ(van.Received().substr(before), c.sent);
             EXPECT_EQ(cat->ReadExactly(c.sent.size(), 3000), c.sent);  // echoed back
-            cat->SendRun(kESC);  // end it for the next case
+            cat->SendRun(kESC);                                        // end it for the next case
             ASSERT_TRUE(WaitConnected(false));
         }
     }
@@ -131,7 +137,12 @@ TEST_F(RelaySession, ARequestFrameWhileConnectedIsOrdinaryData) {
     ASSERT_TRUE(van.Start());
     Connect(van);
     ASSERT_TRUE(cat->SendRequest("127.0.0.1", "1"));
-    const std::string frame = "\x01" "127.0.0.1" "\x1C" "1" "\x17";
+    const std::string frame =
+        "\x01"
+        "127.0.0.1"
+        "\x1C"
+        "1"
+        "\x17";
     ASSERT_TRUE(van.WaitReceived(frame.size(), 3000));
     EXPECT_EQ(van.Received(), frame);
     EXPECT_EQ(van.Accepted(), 1);
@@ -140,10 +151,23 @@ TEST_F(RelaySession, ARequestFrameWhileConnectedIsOrdinaryData) {
 TEST_F(RelaySession, BadRequestsAreRefusedWithEscAndCatIpError) {
     const std::string longAddress(32, '1');
     const std::string badFrames[] = {
-        "\x01" "127.0.0.1" "\x1C" "50a0" "\x17",                 // port with a letter
-        "\x01" "\x1C" "5010" "\x17",                              // empty address
-        "\x01" + longAddress + "\x1C" "5010" "\x17",              // field longer than 31
-        "\x01" "127.0.0.1" "\x1C" + std::string(32, '5') + "\x17",
+        "\x01"
+        "127.0.0.1"
+        "\x1C"
+        "50a0"
+        "\x17",  // port with a letter
+        "\x01"
+        "\x1C"
+        "5010"
+        "\x17",  // empty address
+        "\x01" + longAddress +
+            "\x1C"
+            "5010"
+            "\x17",  // field longer than 31
+        "\x01"
+        "127.0.0.1"
+        "\x1C" +
+            std::string(32, '5') + "\x17",
     };
     for (const std::string& frame : badFrames) {
         SCOPED_TRACE(catsim::Hex(frame));
@@ -225,7 +249,7 @@ TEST_F(RelaySession, VanCloseBeforeTerminalDataEndsQuietly) {
 }
 
 TEST_F(RelaySession, KeepAliveEndsAnIdleLink) {
-    g_relay.keepAliveLimit = 20;  // four idle passes, about 2 s
+    g_relay.keepAliveLimitMs = 2000;
     VanSimulator::Options o;
     o.mode = VanSimulator::Mode::Scripted;
     VanSimulator van(o);
@@ -305,6 +329,33 @@ TEST(DisconnectVan, WithoutALinkOnlyClearsTheFlags) {
     EXPECT_FALSE(std::filesystem::exists(dir / "CATLOG"));
     g_logEnabled = false;
     ConfigureTrafficLog("", "", {});
+}
+
+// The keep-alive counts time, on a clock the test moves, never passes: a
+// terminal pass that returns at once (a port failing fast) cannot end a live
+// link, and 72 s without VAN data does.
+std::atomic<int64_t> g_nowMs{0};
+int64_t TestNow() { return g_nowMs.load(); }
+
+TEST(KeepAlive, EndsALinkAfterSeventyTwoSecondsOfTimeNotAfterManyPasses) {
+    RecordingDisplay display;
+    g_relay.mainWindow = &display;
+    g_relay.keepAliveClock = &TestNow;
+    g_relay.serialOpen = true;  // with no port object every read fails at once
+    g_relay.vanConnected = true;
+    ResetKeepAlive();
+    for (int i = 0; i < 2000; ++i) RelayFromCAT();
+    g_nowMs += 71999;
+    RelayFromCAT();
+    EXPECT_TRUE(g_relay.vanConnected.load());
+    g_nowMs += 1;
+    RelayFromCAT();
+    EXPECT_FALSE(g_relay.vanConnected.load());
+    EXPECT_EQ(display.CallsTo(RecordingDisplay::Line::TransferState).back().text,
+              "Socket Time-Out (KEEP ALIVE)");
+    g_relay.serialOpen = false;
+    g_relay.keepAliveClock = &platform::MonotonicMs;
+    g_relay.mainWindow = nullptr;
 }
 
 TEST(LinkText, FollowsBothFlags) {
