@@ -315,9 +315,11 @@ void CBriskenDlg::Post(std::function<void()> fn) {
     // Always queued, also from this thread: the lines end on the last value
     // written, in the order written, whoever wrote it.
     if (m_view == nullptr) return;
-    m_view->PostToUi([this, fn = std::move(fn)] {
-        if (m_view != nullptr) fn();
-    });
+    m_display.Add(
+        [this, fn = std::move(fn)] {
+            if (m_view != nullptr) fn();
+        },
+        [this] { m_view->PostToUi([this] { m_display.Drain(); }); });
 }
 
 void CBriskenDlg::SetLinkText(const std::string& text) {

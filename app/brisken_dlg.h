@@ -5,14 +5,15 @@
 #include <string>
 
 #include "app/dialog_controls.h"
+#include "app/display_queue.h"
 #include "app/main_window_control.h"
 #include "app/message_box.h"
-#include "config/port_discovery.h"
 #include "app/setting_dlg.h"
+#include "app/update_dlg.h"
+#include "config/port_discovery.h"
 #include "platform/instance_lock.h"
 #include "relay/display.h"
 #include "update/update_check.h"
-#include "app/update_dlg.h"
 
 class CAboutDialog;
 class CProgressDlg;
@@ -203,6 +204,7 @@ private:
     // window goes (after the destroy handling has stopped the workers), so the
     // workers' display writes read it without a lock.
     IMainWindowView* m_view = nullptr;
+    CDisplayQueue m_display;
     bool m_confirmExit = false;
     bool m_showAllowed = false;
     bool m_quitQueued = false;

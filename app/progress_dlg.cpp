@@ -48,9 +48,11 @@ void CProgressDlg::SetLinkTextNow(const std::string& text) {
 
 void CProgressDlg::Post(std::function<void()> fn) {
     if (m_view == nullptr) return;
-    m_view->PostToUi([this, fn = std::move(fn)] {
-        if (m_view != nullptr) fn();
-    });
+    m_display.Add(
+        [this, fn = std::move(fn)] {
+            if (m_view != nullptr) fn();
+        },
+        [this] { m_view->PostToUi([this] { m_display.Drain(); }); });
 }
 
 // Every write is queued, also from this thread, so the lines always end on the

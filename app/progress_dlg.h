@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/dialog_controls.h"
+#include "app/display_queue.h"
 #include "relay/display.h"
 
 // The status window as a face draws it: controls 1016 to 1022 and 1006.
@@ -72,6 +73,7 @@ private:
     // Set before the window becomes a display target and cleared only after the
     // relay workers have stopped, so the workers read it without a lock.
     IStatusView* m_view = nullptr;
+    CDisplayQueue m_display;
     int m_alpha = 255;
     std::string m_linkText;
 };

@@ -1,6 +1,7 @@
 #include <thread>
 
 #include "app/brisken_app.h"
+#include "app/display_queue.h"
 #include "platform/system.h"
 #include "tests/rules/rules_fixture.h"
 
@@ -653,3 +654,20 @@ TEST_F(ProgramLife, QuitRequestedWithinTheRunEndsIt) {
 }
 
 }  // namespace
+
+// A run of display writes wakes the window's thread once, and the writes run in
+// the order written; a write after the drain asks for a new one.
+TEST(DisplayQueue, ARunOfWritesCostsOneWakeUpAndKeepsItsOrder) {
+    CDisplayQueue queue;
+    std::vector<std::string> shown;
+    int posts = 0;
+    for (const char* text : {"CAT->PC", "PC->VAN", "대기중..."})
+        queue.Add([&shown, text] { shown.push_back(text); }, [&posts] { ++posts; });
+    EXPECT_EQ(posts, 1);
+    queue.Drain();
+    EXPECT_EQ(shown, (std::vector<std::string>{"CAT->PC", "PC->VAN", "대기중..."}));
+    queue.Add([&shown] { shown.push_back("VAN->PC"); }, [&posts] { ++posts; });
+    EXPECT_EQ(posts, 2);
+    queue.Drain();
+    EXPECT_EQ(shown.back(), "VAN->PC");
+}
