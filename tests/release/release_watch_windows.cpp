@@ -19,6 +19,7 @@
 #include "platform/windows/text.h"
 #include "tests/support/temp_dir.h"
 #include "tests/update/process_util.h"
+#include "tests/update/process_util_windows.h"
 
 namespace {
 
@@ -26,25 +27,6 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 using platform::win::Utf8;
 using platform::win::Wide;
-
-std::string InstallDir() {
-    wchar_t drive[32] = {};
-    GetEnvironmentVariableW(L"HOMEDRIVE", drive, 32);
-    return Utf8(drive, wcslen(drive)) + "\\QAVEX";
-}
-
-std::vector<DWORD> Copies() {
-    std::vector<DWORD> pids;
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snap == INVALID_HANDLE_VALUE) return pids;
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snap, &entry); more; more = Process32NextW(snap, &entry)) {
-        if (lstrcmpiW(entry.szExeFile, L"brisken.exe") == 0) pids.push_back(entry.th32ProcessID);
-    }
-    CloseHandle(snap);
-    return pids;
-}
 
 // A visible top-level window of a brisken.exe copy with this caption.
 HWND WindowOfACopy(const wchar_t* caption) {

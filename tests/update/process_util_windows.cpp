@@ -1,9 +1,16 @@
+// windows.h first, the headers that build on it after it.
+// clang-format off
 #include <windows.h>
+#include <tlhelp32.h>
+// clang-format on
+
+#include "tests/update/process_util_windows.h"
 
 #include <cstring>
 #include <thread>
 
 #include "platform/system.h"
+#include "platform/windows/text.h"
 #include "tests/update/process_util.h"
 
 namespace {
@@ -133,4 +140,23 @@ ScopedProxy::~ScopedProxy() {
         }
     }
     RegCloseKey(key);
+}
+
+std::string InstallDir() {
+    wchar_t drive[32] = {};
+    GetEnvironmentVariableW(L"HOMEDRIVE", drive, 32);
+    return platform::win::Utf8(drive, wcslen(drive)) + "\\QAVEX";
+}
+
+std::vector<DWORD> Copies() {
+    std::vector<DWORD> pids;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE) return pids;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snap, &entry); more; more = Process32NextW(snap, &entry)) {
+        if (lstrcmpiW(entry.szExeFile, L"brisken.exe") == 0) pids.push_back(entry.th32ProcessID);
+    }
+    CloseHandle(snap);
+    return pids;
 }

@@ -24,6 +24,7 @@
 #include "tests/support/http_server.h"
 #include "tests/support/temp_dir.h"
 #include "tests/update/process_util.h"
+#include "tests/update/process_util_windows.h"
 
 namespace {
 
@@ -43,26 +44,6 @@ std::string ReadBytes(const std::string& path) {
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string InstallDir() {
-    wchar_t drive[32] = {};
-    GetEnvironmentVariableW(L"HOMEDRIVE", drive, 32);
-    return Utf8(drive, wcslen(drive)) + "\\QAVEX";
-}
-
-// The running processes of brisken.exe.
-std::vector<DWORD> Copies() {
-    std::vector<DWORD> pids;
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snap == INVALID_HANDLE_VALUE) return pids;
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snap, &entry); more; more = Process32NextW(snap, &entry)) {
-        if (lstrcmpiW(entry.szExeFile, L"brisken.exe") == 0) pids.push_back(entry.th32ProcessID);
-    }
-    CloseHandle(snap);
-    return pids;
 }
 
 // A top-level window of process pid with this caption; null when none.
