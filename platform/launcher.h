@@ -26,6 +26,11 @@ std::string ScriptFileBytes(const std::string& text);
 // names on that volume): no script names it then.
 std::string ScriptPathText(const std::string& path);
 
+// True when a script in dir can be run there: cmd.exe cannot take a network
+// folder (\\server\share\...) as its current directory and would look for
+// the script elsewhere, so on Windows such a folder is no place for one.
+bool ScriptFolderUsable(const std::string& dir);
+
 // This process's id.
 int CurrentProcessId();
 

@@ -59,6 +59,19 @@ std::string Start(const ScriptRun& run, const std::string& exe, const std::strin
            "here\r\n" + plain + ":" + label + "started\r\n";
 }
 
+// Waits (within the run's wait, whatever of it is left) until the program's
+// process has ended, then goes on at label: a copy started while the old one
+// still runs leaves at once as the second copy. Where tasklist is missing, or
+// the pid is not known, nothing is waited for.
+std::string WaitForEnd(const ScriptRun& run, const std::string& label) {
+    if (run.pid <= 0) return "";
+    const std::string pid = std::to_string(run.pid);
+    return ":running\r\n"
+           "tasklist /nh /fi \"PID eq " +
+           pid + "\" 2>nul | find \" " + pid + " \" >nul\r\n" + "if errorlevel 1 goto " + label +
+           "\r\n" + RetryLoop(run, "running", label) + ":" + label + "\r\n";
+}
+
 // A batch file ends by deleting itself; cmd then finds no next line and stops.
 std::string End(const ScriptRun& run) { return ":done\r\n" + DelFile(run.self); }
 
@@ -85,8 +98,8 @@ std::string UpdateScriptText(const ScriptRun& run, const std::string& downloadPa
            "if errorlevel 1 goto again\r\n"
            "if not exist " +
            Q(staged) + " goto restart\r\n" + ":again\r\n" + RetryLoop(run, "wait", "restart") +
-           ":restart\r\n" + DelFile(staged) + "if not exist " + Q(installedExe) +
-           " goto cleanup\r\n" + Start(run, installedExe, "s") + ":cleanup\r\n" +
+           ":restart\r\n" + DelFile(staged) + WaitForEnd(run, "ended") + "if not exist " +
+           Q(installedExe) + " goto cleanup\r\n" + Start(run, installedExe, "s") + ":cleanup\r\n" +
            DelFile(downloadPath) + End(run);
 }
 

@@ -88,7 +88,15 @@ std::string UpdateScriptText(const ScriptRun& run, const std::string& downloadPa
            "rm -f --" +
            Words({staged}) +
            "\n"
-           "# The new program, or the one that was there when it could not be put in place.\n"
+           "# The new program, or the one that was there when it could not be put in place,\n"
+           "# once the old one has ended: started beside it, it would leave as a second copy.\n"
+           "tries=${tries:-0}\n"
+           "while kill -0 \"$pid\" 2>/dev/null && [ \"$tries\" -lt " +
+           std::to_string(Tries(run)) +
+           " ]; do\n"
+           "    tries=$((tries + 1))\n"
+           "    sleep 0.2\n"
+           "done\n"
            "if [ -x " +
            ShQuote(installedExe) +
            " ]; then\n"

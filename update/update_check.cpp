@@ -153,7 +153,8 @@ std::string PlaceScript(const UpdateOptions& options, const std::string& base,
     if (!startDir.empty() && !ForScript({&startDir})) startDir.clear();
     const std::string folders[] = {WorkDir(options), options.paths.installDir, options.tempDir};
     for (const std::string& dir : folders) {
-        if (dir.empty() || !platform::IsDirectory(dir)) continue;
+        if (dir.empty() || !platform::IsDirectory(dir) || !platform::ScriptFolderUsable(dir))
+            continue;
         if (options.folderWritable && !options.folderWritable(dir)) continue;
         const std::string path = JoinPath(dir, ScriptFileName(base));
         ScriptRun run;

@@ -135,4 +135,6 @@ std::string ScriptFileBytes(const std::string& text) { return text; }
 
 std::string ScriptPathText(const std::string& path) { return path; }
 
+bool ScriptFolderUsable(const std::string&) { return true; }
+
 }  // namespace platform

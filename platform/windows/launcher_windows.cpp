@@ -57,9 +57,10 @@ int LaunchScriptDetached(const std::string& script, const std::string& workDir) 
     const UINT len = GetSystemDirectoryW(system, MAX_PATH);
     if (len == 0 || len >= MAX_PATH) return -1;
     const std::wstring cmd = std::wstring(system, len) + L"\\cmd.exe";
-    // /d: no AutoRun of the user's; /c: the outer quotes go, the inner ones
-    // stay around the name.
-    std::wstring line = L"\"" + cmd + L"\" /d /c \"\"" + name + L"\"\"";
+    // /d: no AutoRun of the user's; /v:off: a "!" in a path is a "!" whatever
+    // the registry says of delayed expansion; /c: the outer quotes go, the
+    // inner ones stay around the name.
+    std::wstring line = L"\"" + cmd + L"\" /d /v:off /c \"\"" + name + L"\"\"";
 
     STARTUPINFOW si{};
     si.cb = sizeof si;
@@ -136,6 +137,12 @@ std::string ScriptFileBytes(const std::string& text) {
     WideCharToMultiByte(CP_OEMCP, flags, wide.data(), static_cast<int>(wide.size()), out.data(), n,
                         nullptr, nullptr);
     return out;
+}
+
+bool ScriptFolderUsable(const std::string& dir) {
+    const bool network =
+        dir.size() >= 2 && (dir[0] == '\\' || dir[0] == '/') && (dir[1] == '\\' || dir[1] == '/');
+    return !network;
 }
 
 std::string ScriptPathText(const std::string& path) {

@@ -2,9 +2,11 @@
 // and uninstalling itself through them: Linux only.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include "platform/launcher.h"
 #include "tests/support/http_server.h"
@@ -169,7 +171,15 @@ TEST(ScriptsRun, WaitForTheProgramToEnd) {
 // Every way the update script can fail still ends with the installed program
 // started, in the folder the program was started from.
 TEST(ScriptsRun, UpdateEndsWithTheInstalledProgramRunning) {
-    enum Refusal { None, NoDownload, FolderReadOnly, FileReadOnly, ProgramStays, StartDirGone };
+    enum Refusal {
+        None,
+        NoDownload,
+        StillEnding,
+        FolderReadOnly,
+        FileReadOnly,
+        ProgramStays,
+        StartDirGone
+    };
     const struct Case {
         const char* name;
         Refusal refusal;
@@ -177,6 +187,7 @@ TEST(ScriptsRun, UpdateEndsWithTheInstalledProgramRunning) {
     } cases[] = {
         {"replaced", None, true},
         {"download missing", NoDownload, false},
+        {"download missing while the program is still ending", StillEnding, false},
         {"copy refused", FolderReadOnly, false},
         {"replace refused until the wait runs out", FileReadOnly, false},
         {"program still running when the wait runs out", ProgramStays, false},
@@ -194,10 +205,18 @@ TEST(ScriptsRun, UpdateEndsWithTheInstalledProgramRunning) {
         };
         WriteFile(exe, program("old"));
         fs::permissions(exe, fs::perms::owner_all);
-        if (c.refusal != NoDownload) WriteFile(dir + "/UpdateFile.sob", program("new"));
+        if (c.refusal != NoDownload && c.refusal != StillEnding)
+            WriteFile(dir + "/UpdateFile.sob", program("new"));
         if (c.refusal == StartDirGone) fs::remove(tmp / "start here");
-        const int sleeper =
-            c.refusal == ProgramStays ? StartProcess("/bin/sleep", {"30"}, "/", {}) : -1;
+        const int sleeper = c.refusal == ProgramStays  ? StartProcess("/bin/sleep", {"30"}, "/", {})
+                            : c.refusal == StillEnding ? StartProcess("/bin/sleep", {"1"}, "/", {})
+                                                       : -1;
+        // The program that takes a moment to end: a copy started beside it
+        // would leave at once as the second copy.
+        std::atomic<bool> ended{false};
+        std::thread reaper;
+        if (c.refusal == StillEnding)
+            reaper = std::thread([&] { ended = WaitChild(sleeper, 10s) >= 0; });
         std::unique_ptr<ReadOnlyMount> mount;
         if (c.refusal == FolderReadOnly) mount = std::make_unique<ReadOnlyMount>(dir);
         if (c.refusal == FileReadOnly) mount = std::make_unique<ReadOnlyMount>(exe);
@@ -209,13 +228,19 @@ TEST(ScriptsRun, UpdateEndsWithTheInstalledProgramRunning) {
                              dir + "/UpdateFile.sob", exe),
             tmp.path());
         EXPECT_TRUE(WaitUntil([&] { return !ReadFile(started).empty(); }, 10s)) << c.name;
+        if (reaper.joinable()) {
+            EXPECT_TRUE(ended) << c.name;
+            reaper.join();
+        }
         const std::string where = c.refusal == StartDirGone ? tmp.path() : tmp / "start here";
         EXPECT_EQ(ReadFile(started), std::string(c.replaced ? "new " : "old ") + where + "\n")
             << c.name;
         EXPECT_FALSE(fs::exists(dir + "/brisken.new")) << c.name;
         mount.reset();
-        EndProcess(sleeper);
-        WaitChild(sleeper, 10s);
+        if (c.refusal == ProgramStays) {
+            EndProcess(sleeper);
+            WaitChild(sleeper, 10s);
+        }
     }
 }
 
