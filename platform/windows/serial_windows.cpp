@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -15,11 +16,44 @@ namespace platform {
 
 namespace win {
 
+namespace {
+
+// The completion port each open line is bound to, by line.
+std::mutex g_completionLock;
+std::map<HANDLE, HANDLE> g_completionPorts;
+
+}  // namespace
+
 HANDLE CommCalls::OpenPort(const wchar_t* path) {
-    return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE h = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return h;
+    // A transfer on a handle bound to a completion port belongs to the handle,
+    // not to the thread that started it: a worker that gave up on a transfer
+    // the driver never completes can still end (otherwise its exit, and the
+    // join that waits for it, would wait on the driver). The transfers' events
+    // carry the low bit, so nothing is ever queued to the port. Where the
+    // binding fails the line works as before.
+    if (HANDLE completion = CreateIoCompletionPort(h, nullptr, 0, 1)) {
+        const std::lock_guard lock(g_completionLock);
+        g_completionPorts[h] = completion;
+    }
+    return h;
 }
-BOOL CommCalls::ClosePort(HANDLE port) { return CloseHandle(port); }
+BOOL CommCalls::ClosePort(HANDLE port) {
+    const BOOL closed = CloseHandle(port);
+    HANDLE completion = nullptr;
+    {
+        const std::lock_guard lock(g_completionLock);
+        const auto it = g_completionPorts.find(port);
+        if (it != g_completionPorts.end()) {
+            completion = it->second;
+            g_completionPorts.erase(it);
+        }
+    }
+    if (completion != nullptr) CloseHandle(completion);
+    return closed;
+}
 BOOL CommCalls::GetState(HANDLE port, DCB* dcb) { return GetCommState(port, dcb); }
 BOOL CommCalls::SetState(HANDLE port, DCB* dcb) { return SetCommState(port, dcb); }
 BOOL CommCalls::SetTimeouts(HANDLE port, COMMTIMEOUTS* t) { return SetCommTimeouts(port, t); }
@@ -253,8 +287,10 @@ struct SerialDevice::Impl {
         }
         if (owned->buffer.size() < bytes) owned->buffer.resize(bytes);
         owned->ov = OVERLAPPED{};
-        owned->ov.hEvent = owned->event.get();
-        ResetEvent(owned->ov.hEvent);
+        // The low bit: signal the event, queue nothing to the line's completion port.
+        owned->ov.hEvent =
+            reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(owned->event.get()) | 1);
+        ResetEvent(owned->event.get());
         return *owned;
     }
 

@@ -25,6 +25,12 @@
 
 namespace {
 
+// The event a transfer signals: the kernel ignores the low bits of a handle
+// (the device sets the lowest to keep completions off the port).
+HANDLE EventOf(const OVERLAPPED* ov) {
+    return reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(ov->hEvent) & ~ULONG_PTR{3});
+}
+
 using Clock = std::chrono::steady_clock;
 constexpr ULONG_PTR kPending = 0x103;         // STATUS_PENDING
 constexpr ULONG_PTR kCancelled = 0xC0000120;  // STATUS_CANCELLED
@@ -151,7 +157,7 @@ public:
             if (m_d.cancelNeverCompletes) return TRUE;  // taken, and never done
             ov->Internal = kCancelled;
             ov->InternalHigh = 0;
-            SetEvent(ov->hEvent);
+            SetEvent(EventOf(ov));
             m_pending.erase(it);
             return TRUE;
         }
@@ -167,7 +173,7 @@ public:
             std::memset(t.buffer, 0x55, t.count);
             t.ov->InternalHigh = t.count;
             t.ov->Internal = 0;
-            SetEvent(t.ov->hEvent);
+            SetEvent(EventOf(t.ov));
         }
         m_pending.clear();
     }
@@ -208,7 +214,7 @@ private:
     BOOL Done(OVERLAPPED* ov, DWORD n) {
         ov->Internal = 0;
         ov->InternalHigh = n;
-        SetEvent(ov->hEvent);
+        SetEvent(EventOf(ov));
         return TRUE;
     }
     BOOL Pend(OVERLAPPED* ov, void* buffer, DWORD count) {
