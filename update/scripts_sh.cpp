@@ -64,18 +64,17 @@ std::string ScriptFileName(const std::string& base) { return base + ".sh"; }
 std::string UpdateScriptText(const ScriptRun& run, const std::string& downloadPath,
                              const std::string& installedExe) {
     const std::string staged = installedExe + ".new";
-    // Linux lets a running program's file be replaced; the move still waits
-    // for the program's end and is retried (a file that is held or mounted
-    // over refuses it) until the wait runs out.
+    // Everything waits for the program's end: a program started beside it
+    // would leave at once as the second copy, and Linux would let its file be
+    // replaced while it runs. The move is still retried (a file that is held
+    // or mounted over refuses it) until the wait runs out.
     return Header("replaces the installed program with the download once it has ended") +
-           "pid=" + std::to_string(run.pid) +
-           "\n"
-           "if [ -f " +
-           ShQuote(downloadPath) + " ] && rm -f --" + Words({staged}) + " && cp --" +
-           Words({downloadPath, staged}) + " && chmod 755 --" + Words({staged}) +
+           EndedFunction(run) + "if ended && [ -f " + ShQuote(downloadPath) + " ] && rm -f --" +
+           Words({staged}) + " && cp --" + Words({downloadPath, staged}) + " && chmod 755 --" +
+           Words({staged}) +
            "; then\n"
            "    tries=0\n"
-           "    until ! kill -0 \"$pid\" 2>/dev/null && mv -f --" +
+           "    until mv -f --" +
            Words({staged, installedExe}) +
            " 2>/dev/null; do\n"
            "        tries=$((tries + 1))\n"
@@ -88,15 +87,7 @@ std::string UpdateScriptText(const ScriptRun& run, const std::string& downloadPa
            "rm -f --" +
            Words({staged}) +
            "\n"
-           "# The new program, or the one that was there when it could not be put in place,\n"
-           "# once the old one has ended: started beside it, it would leave as a second copy.\n"
-           "tries=${tries:-0}\n"
-           "while kill -0 \"$pid\" 2>/dev/null && [ \"$tries\" -lt " +
-           std::to_string(Tries(run)) +
-           " ]; do\n"
-           "    tries=$((tries + 1))\n"
-           "    sleep 0.2\n"
-           "done\n"
+           "# The new program, or the one that was there when it could not be put in place.\n"
            "if [ -x " +
            ShQuote(installedExe) +
            " ]; then\n"

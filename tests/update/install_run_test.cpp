@@ -208,9 +208,10 @@ TEST(ScriptsRun, UpdateEndsWithTheInstalledProgramRunning) {
         if (c.refusal != NoDownload && c.refusal != StillEnding)
             WriteFile(dir + "/UpdateFile.sob", program("new"));
         if (c.refusal == StartDirGone) fs::remove(tmp / "start here");
-        const int sleeper = c.refusal == ProgramStays  ? StartProcess("/bin/sleep", {"30"}, "/", {})
-                            : c.refusal == StillEnding ? StartProcess("/bin/sleep", {"1"}, "/", {})
-                                                       : -1;
+        const int sleeper = c.refusal == ProgramStays ? StartProcess("/bin/sleep", {"30"}, "/", {})
+                            : c.refusal == StillEnding
+                                ? StartProcess("/bin/sleep", {"0.5"}, "/", {})
+                                : -1;
         // The program that takes a moment to end: a copy started beside it
         // would leave at once as the second copy.
         std::atomic<bool> ended{false};

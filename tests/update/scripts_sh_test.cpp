@@ -45,7 +45,7 @@ TEST(Scripts, KillfileNamesExactlyTheOldCopysFiles) {
 TEST(Scripts, UpdateAndRunexternStartTheInstalledCopyInTheStartFolder) {
     const std::string update = UpdateScriptText(RunOf(7, "/c/update_brisken.sh", "/s d"),
                                                 "/h/QAVEX/UpdateFile.sob", "/h/QAVEX/brisken");
-    EXPECT_NE(update.find("if [ -f '/h/QAVEX/UpdateFile.sob' ]"), std::string::npos);
+    EXPECT_NE(update.find("if ended && [ -f '/h/QAVEX/UpdateFile.sob' ]"), std::string::npos);
     EXPECT_NE(update.find("cp -- '/h/QAVEX/UpdateFile.sob' '/h/QAVEX/brisken.new'"),
               std::string::npos);
     EXPECT_NE(update.find("mv -f -- '/h/QAVEX/brisken.new' '/h/QAVEX/brisken'"), std::string::npos);
