@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "log/traffic_log.h"
 #include "relay/cat_request.h"
@@ -21,6 +22,12 @@ constexpr int kVanBufferSize = 2049;
 void LogBytes(TrafficKind kind, const uint8_t* data, int length) {
     if (RelayLogging()) WriteTrafficLog(kind, data, length);
 }
+
+// Called right after bytes were handed on. The send or write has woken
+// whoever takes them next (the VAN side's reader, the terminal line's
+// delivery), often onto this very processor; the texts and the trace that
+// follow can wait, so that one gets the processor first.
+void LetBytesOn() { std::this_thread::yield(); }
 
 void RefuseRequest(const char* text) {
     SendCATControl(kESC);
@@ -86,6 +93,7 @@ void RelayFromCAT() {
             LogBytes(TrafficKind::CatToPc, buf, length);
             LogBytes(TrafficKind::PcToVan, buf, length);
             const int sent = SendToVAN(buf, length);
+            LetBytesOn();
             SetProgressText("CAT->PC");
             SetProgressText("PC->VAN");
             // A send cut short by a stop is left to the stop, which closes
@@ -154,6 +162,7 @@ static bool RelayFromVANPass() {
     ResetKeepAlive();
     LogBytes(TrafficKind::VanToPc, buf, n);
     WriteCAT(buf, n);
+    LetBytesOn();
     SetProgressText("VAN->PC");
     SetProgressText("PC->CAT");
     LogBytes(TrafficKind::PcToCat, buf, n);
