@@ -70,6 +70,11 @@ platform::WakeEvent& RelayStopEvent() {
     return event;
 }
 
+platform::WakeEvent& VanLinkUpEvent() {
+    static platform::WakeEvent event;
+    return event;
+}
+
 void RelayFromCAT() {
     UpdateLinkText();
     if (!g_relay.serialOpen.load()) return;
@@ -200,10 +205,17 @@ int VANWorkerProc(RelayWorkers* workers, IDisplayTarget* owner) {
     g_relay.mainWindow.compare_exchange_strong(none, owner);
     while (workers->vanWorkerRunning.load()) {
         // Straight back into the wait after a buffer, so data that follows at once
-        // is not held back; otherwise poll every 100 ms for a link.
-        bool relayed = false;
-        if (g_relay.vanConnected.load()) relayed = RelayFromVANPass();
-        if (!relayed) RelayStopEvent().Wait(kIdleSleepMs);
+        // is not held back.
+        if (g_relay.vanConnected.load()) {
+            if (!RelayFromVANPass()) RelayStopEvent().Wait(kIdleSleepMs);
+            continue;
+        }
+        // No link: sleep until one comes up or the workers stop. The event is
+        // cleared before the flags are looked at, so a link that comes up in
+        // between leaves it set. The bound is only a second line of defence.
+        VanLinkUpEvent().Reset();
+        if (!g_relay.vanConnected.load() && workers->vanWorkerRunning.load())
+            VanLinkUpEvent().Wait(g_relay.noLinkWaitMs.load());
     }
     return 0;
 }
@@ -228,6 +240,7 @@ void RelayWorkers::Stop() {
     // Wake every wait a worker may be in: the serial read, the VAN wait (which
     // has no time-out of its own), a connect or send wait, the idle sleeps.
     RelayStopEvent().Signal();
+    VanLinkUpEvent().Signal();
     CancelCATRead();
     if (m_catThread.joinable()) m_catThread.join();
     if (m_vanThread.joinable()) m_vanThread.join();

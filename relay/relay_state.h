@@ -49,6 +49,10 @@ struct RelayState {
     // How often the terminal worker tries a port that has gone (ms). Tests
     // shorten it.
     std::atomic<int32_t> reopenMs{2000};
+
+    // The longest the VAN worker sleeps without a link before it looks again
+    // (ms); a link coming up and the stop wake it at once. Tests lengthen it.
+    std::atomic<int32_t> noLinkWaitMs{1000};
 };
 
 extern RelayState g_relay;

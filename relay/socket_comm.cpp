@@ -109,6 +109,7 @@ bool ConnectToVAN(const char* address, const char* port) {
                 // last one ended by its keep-alive in the pass just before.
                 ResetKeepAlive();
                 g_relay.vanConnected = true;
+                VanLinkUpEvent().Signal();
             }
         }
         if (g_relay.vanConnected.load()) {

@@ -51,6 +51,7 @@ protected:
         g_relay.mainWindow = nullptr;
         g_relay.statusWindow = nullptr;
         g_relay.keepAliveLimitMs = 72000;
+        g_relay.noLinkWaitMs = 1000;
         ResetKeepAlive();
         g_relay.catActive = false;
         g_logEnabled = false;

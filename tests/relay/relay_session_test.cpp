@@ -248,6 +248,21 @@ TEST_F(RelaySession, VanCloseBeforeTerminalDataEndsQuietly) {
     EXPECT_TRUE(cat->ExpectSilence(400)) << "the terminal had sent nothing: no ESC burst";
 }
 
+// Without a link the VAN worker sleeps on the link's signal. With its bound
+// far beyond every wait here, only a link coming up (each session's greeting
+// reaching the terminal) and the stop (the fixture's, which joins the worker)
+// can wake it.
+TEST_F(RelaySession, TheVanWorkerWakesForEachNewLinkAndForTheStop) {
+    g_relay.noLinkWaitMs = 600000;
+    VanSimulator van(Echo());
+    ASSERT_TRUE(van.Start());
+    for (int session = 0; session < 3; ++session) {
+        Connect(van);
+        ASSERT_TRUE(cat->SendRun(kESC));
+        ASSERT_TRUE(WaitConnected(false));
+    }
+}
+
 TEST_F(RelaySession, KeepAliveEndsAnIdleLink) {
     g_relay.keepAliveLimitMs = 2000;
     VanSimulator::Options o;
