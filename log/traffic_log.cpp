@@ -96,8 +96,10 @@ void WriteTrafficLog(TrafficKind kind, const void* data, int length) {
     // a process that never names one) there is nowhere to write.
     if (t.folder.empty() || t.exeBase.empty()) return;
     // The trace holds card transactions: its folder and files are the user's
-    // alone. The folder is checked once per process (and again if it goes).
-    if (t.privateFolder != t.folder || !platform::IsDirectory(t.folder)) {
+    // alone. The folder is made private once per process, and again when a
+    // line finds it gone (a line that could not be opened wrote nothing, so
+    // it is written again); a line costs no look at the folder otherwise.
+    if (t.privateFolder != t.folder) {
         if (!platform::MakePrivateDirectory(t.folder)) return;
         t.privateFolder = t.folder;
     }
@@ -106,5 +108,6 @@ void WriteTrafficLog(TrafficKind kind, const void* data, int length) {
     const std::string line = FormatTrafficLine(kind, data, length, now);
     // One write per line, the CR LF part of it on every platform; the file is
     // made private as the folder is.
-    platform::AppendToPrivateFile(path, line);
+    if (platform::AppendToPrivateFile(path, line) || platform::IsDirectory(t.folder)) return;
+    if (platform::MakePrivateDirectory(t.folder)) platform::AppendToPrivateFile(path, line);
 }

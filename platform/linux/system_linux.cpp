@@ -82,8 +82,9 @@ bool MakePrivateDirectory(const std::string& path) {
 bool AppendToPrivateFile(const std::string& path, const std::string& bytes) {
     const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return false;
+    static const uid_t self = getuid();
     struct stat st {};
-    if (fstat(fd, &st) == 0 && st.st_uid == getuid() && (st.st_mode & 077) != 0) {
+    if (fstat(fd, &st) == 0 && st.st_uid == self && (st.st_mode & 077) != 0) {
         fchmod(fd, st.st_mode & 0600);
     }
     size_t done = 0;

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -82,7 +83,11 @@ protected:
 TEST_F(TrafficLogFile, CreatesMissingFolderAndSplitsFilesAtMidnight) {
     struct stat st{};
     ASSERT_NE(stat(folder.c_str(), &st), 0);
+    WriteTrafficLog(TrafficKind::Event, "first", 0);
+    // A folder removed while the program runs is made again by the next line.
+    std::filesystem::remove_all(folder);
     WriteTrafficLog(TrafficKind::Event, "before", 0);
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
     clock.Set(At(2024, 3, 6, 0, 0, 0, 1));
     WriteTrafficLog(TrafficKind::Event, "after", 0);
 
