@@ -314,12 +314,7 @@ void CBriskenDlg::OnTimer(int id) {
 void CBriskenDlg::Post(std::function<void()> fn) {
     // Always queued, also from this thread: the lines end on the last value
     // written, in the order written, whoever wrote it.
-    if (m_view == nullptr) return;
-    m_display.Add(
-        [this, fn = std::move(fn)] {
-            if (m_view != nullptr) fn();
-        },
-        [this] { m_view->PostToUi([this] { m_display.Drain(); }); });
+    m_display.Post(m_view, std::move(fn));
 }
 
 void CBriskenDlg::SetLinkText(const std::string& text) {

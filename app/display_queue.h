@@ -23,6 +23,19 @@ public:
         post();
     }
 
+    // A window's write: view is the rules' member that points at the window
+    // and is null once it has gone. Nothing is queued without a window, and a
+    // write that comes due after it has gone is dropped.
+    template <typename View>
+    void Post(View* const& view, std::function<void()> write) {
+        if (view == nullptr) return;
+        Add(
+            [&view, write = std::move(write)] {
+                if (view != nullptr) write();
+            },
+            [this, &view] { view->PostToUi([this] { Drain(); }); });
+    }
+
     void Drain() {
         std::vector<std::function<void()>> writes;
         {

@@ -47,12 +47,7 @@ void CProgressDlg::SetLinkTextNow(const std::string& text) {
 }
 
 void CProgressDlg::Post(std::function<void()> fn) {
-    if (m_view == nullptr) return;
-    m_display.Add(
-        [this, fn = std::move(fn)] {
-            if (m_view != nullptr) fn();
-        },
-        [this] { m_view->PostToUi([this] { m_display.Drain(); }); });
+    m_display.Post(m_view, std::move(fn));
 }
 
 // Every write is queued, also from this thread, so the lines always end on the
