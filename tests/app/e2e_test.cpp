@@ -31,12 +31,7 @@ std::string ReadUntilContains(catsim::CatSimulator& cat, const std::string& text
 // The test's environment with a home of its own, headless and without
 // HOMEDRIVE; the program's output goes to the test's.
 std::vector<std::string> ProgramEnvironment(const TempDir& home) {
-    std::vector<std::string> env = {"HOME=" + home.path(),
-                                    "XDG_CONFIG_HOME=" + home / ".config",
-                                    "XDG_DATA_HOME=" + home / ".local/share",
-                                    "XDG_CACHE_HOME=" + home / ".cache",
-                                    "XDG_RUNTIME_DIR=" + home.path(),
-                                    "QT_QPA_PLATFORM=offscreen"};
+    std::vector<std::string> env = OwnHomeEnvironment(home);
     const std::set<std::string> replaced = {
         "HOME",          "HOMEDRIVE",      "QT_QPA_PLATFORM", "XDG_CONFIG_HOME",
         "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"};

@@ -56,12 +56,7 @@ TEST(Release, ShopBuildUpdatesItselfToTheServedRelease) {
     fs::copy_file(oldExe, exe);
     WriteFile(installDir + "/brisken-release.ini",
               "[COMPORT]\nport=" + cat->DevicePath() + "\nspeed=9.6K\n[COMMON]\nauto_run=Y\n");
-    std::vector<std::string> env = {"HOME=" + home.path(),
-                                    "XDG_CONFIG_HOME=" + home / ".config",
-                                    "XDG_DATA_HOME=" + home / ".local/share",
-                                    "XDG_CACHE_HOME=" + home / ".cache",
-                                    "XDG_RUNTIME_DIR=" + home.path(),
-                                    "QT_QPA_PLATFORM=offscreen"};
+    std::vector<std::string> env = OwnHomeEnvironment(home);
     for (const char* keep : {"PATH", "LANG"})
         if (const char* value = std::getenv(keep)) env.push_back(std::string(keep) + "=" + value);
 

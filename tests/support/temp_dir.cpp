@@ -44,3 +44,12 @@ bool WriteFile(const std::string& path, const std::string& bytes) {
     out << bytes;
     return static_cast<bool>(out);
 }
+
+std::vector<std::string> OwnHomeEnvironment(const TempDir& home) {
+    return {"HOME=" + home.path(),
+            "XDG_CONFIG_HOME=" + home / ".config",
+            "XDG_DATA_HOME=" + home / ".local/share",
+            "XDG_CACHE_HOME=" + home / ".cache",
+            "XDG_RUNTIME_DIR=" + home.path(),
+            "QT_QPA_PLATFORM=offscreen"};
+}

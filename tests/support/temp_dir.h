@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 // A fresh folder in the system's temporary folder, removed with everything in it on destruction.
 class TempDir {
@@ -19,3 +20,8 @@ private:
 std::string ReadFile(const std::string& path);
 // Writes (replaces) a file; true on success.
 bool WriteFile(const std::string& path, const std::string& bytes);
+
+// What makes home the home of a program a test starts (HOME and the XDG
+// folders inside it, the runtime folder too) and keeps it headless; the test
+// adds what else the program may see.
+std::vector<std::string> OwnHomeEnvironment(const TempDir& home);
