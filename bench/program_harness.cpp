@@ -75,7 +75,7 @@ bool Program::Start() {
         const int null = open("/dev/null", O_RDWR);
         if (null >= 0) {
             dup2(null, 1);
-            // socat says on stderr why it cannot relay
+            dup2(null, 2);
         }
         char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
         execve(exe.c_str(), argv, envp.data());
@@ -91,10 +91,11 @@ bool Program::Alive() {
     return waitpid(m_pid, &status, WNOHANG) == 0;
 }
 
-int Program::Stop() {
-    if (m_pid <= 0) return -1;
-    const pid_t pid = m_pid;
-    m_pid = -1;
+namespace {
+
+// Ends a child by its pid: asked first, killed when it has not gone within
+// about 5 s. Its wait status.
+int EndChild(pid_t pid) {
     int status = 0;
     if (waitpid(pid, &status, WNOHANG) == pid) return status;
     kill(pid, SIGTERM);
@@ -105,6 +106,15 @@ int Program::Stop() {
     kill(pid, SIGKILL);
     waitpid(pid, &status, 0);
     return status;
+}
+
+}  // namespace
+
+int Program::Stop() {
+    if (m_pid <= 0) return -1;
+    const pid_t pid = m_pid;
+    m_pid = -1;
+    return EndChild(pid);
 }
 
 long Program::RssKb() const {
@@ -229,14 +239,7 @@ void PlainRelay::Stop() {
     if (m_pid <= 0) return;
     const pid_t pid = m_pid;
     m_pid = -1;
-    int status = 0;
-    kill(pid, SIGTERM);
-    for (int i = 0; i < 300; ++i) {
-        if (waitpid(pid, &status, WNOHANG) == pid) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
+    EndChild(pid);
 }
 
 LoopbackServer::LoopbackServer() {
