@@ -37,8 +37,9 @@ writes into DIR (which must not exist yet) what the update server serves:
 
 The build folder is build-release-PLATFORM in the source tree, or the folder
 named by RELEASE_BUILD_DIR; it is kept, so the next release builds only what
-changed. RELEASE_JOBS sets the build's parallel jobs (default: every core). One update server serves one platform: the version request is the
-same from both builds.
+changed. RELEASE_JOBS sets the build's parallel jobs (default: every core).
+One update server serves one platform: the version request is the same from
+both builds.
 EOF
 }
 
