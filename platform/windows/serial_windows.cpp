@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <map>
 #include <mutex>
 #include <vector>
 
@@ -16,14 +15,6 @@ namespace platform {
 
 namespace win {
 
-namespace {
-
-// The completion port each open line is bound to, by line.
-std::mutex g_completionLock;
-std::map<HANDLE, HANDLE> g_completionPorts;
-
-}  // namespace
-
 HANDLE CommCalls::OpenPort(const wchar_t* path) {
     HANDLE h = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
@@ -32,28 +23,13 @@ HANDLE CommCalls::OpenPort(const wchar_t* path) {
     // not to the thread that started it: a worker that gave up on a transfer
     // the driver never completes can still end (otherwise its exit, and the
     // join that waits for it, would wait on the driver). The transfers' events
-    // carry the low bit, so nothing is ever queued to the port. Where the
-    // binding fails the line works as before.
-    if (HANDLE completion = CreateIoCompletionPort(h, nullptr, 0, 1)) {
-        const std::lock_guard lock(g_completionLock);
-        g_completionPorts[h] = completion;
-    }
+    // carry the low bit, so nothing is ever queued to the port. The line's
+    // handle holds the port as long as it is open, so the port's own handle
+    // is closed at once. Where the binding fails the line works as before.
+    if (HANDLE completion = CreateIoCompletionPort(h, nullptr, 0, 1)) CloseHandle(completion);
     return h;
 }
-BOOL CommCalls::ClosePort(HANDLE port) {
-    const BOOL closed = CloseHandle(port);
-    HANDLE completion = nullptr;
-    {
-        const std::lock_guard lock(g_completionLock);
-        const auto it = g_completionPorts.find(port);
-        if (it != g_completionPorts.end()) {
-            completion = it->second;
-            g_completionPorts.erase(it);
-        }
-    }
-    if (completion != nullptr) CloseHandle(completion);
-    return closed;
-}
+BOOL CommCalls::ClosePort(HANDLE port) { return CloseHandle(port); }
 BOOL CommCalls::GetState(HANDLE port, DCB* dcb) { return GetCommState(port, dcb); }
 BOOL CommCalls::SetState(HANDLE port, DCB* dcb) { return SetCommState(port, dcb); }
 BOOL CommCalls::SetTimeouts(HANDLE port, COMMTIMEOUTS* t) { return SetCommTimeouts(port, t); }
@@ -282,8 +258,11 @@ struct SerialDevice::Impl {
 
     IoSlot& Slot(std::unique_ptr<IoSlot>& owned, std::atomic<IoSlot*>& current, size_t bytes) {
         if (!owned || !owned->event.valid()) {
-            owned = std::make_unique<IoSlot>();
-            current.store(owned.get());
+            // The new slot is current before the old one goes: a cancel from
+            // another thread never reaches a freed slot.
+            auto fresh = std::make_unique<IoSlot>();
+            current.store(fresh.get());
+            owned = std::move(fresh);
         }
         if (owned->buffer.size() < bytes) owned->buffer.resize(bytes);
         owned->ov = OVERLAPPED{};
@@ -538,9 +517,6 @@ int SerialDevice::Read(uint8_t* dst, int count, const SerialReadTiming& timing) 
         } else {
             d.earlyEmpty = 0;
         }
-    } else {
-        DWORD errors = 0;
-        if (settled) d.calls->ClearError(port, &errors, nullptr);
     }
     // Sit out the time an idle read would take, so a caller that retries a
     // dead line (a pulled adapter) paces itself instead of spinning; a cancel
