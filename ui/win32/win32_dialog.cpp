@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <map>
 #include <vector>
 
 #include "platform/windows/text.h"
@@ -12,9 +13,15 @@ using platform::win::Wide;
 namespace win32face {
 
 HICON AppIcon(int size) {
-    // LR_SHARED: the system keeps one copy per size for the process's life.
-    return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kIdAppIcon),
-                                         IMAGE_ICON, size, size, LR_SHARED));
+    // Each size is loaded once and kept for the process's life. Not shared
+    // through LR_SHARED, which is meant for the standard sizes: a scaled
+    // display asks for others (a small icon of 20 or 24 pixels).
+    static std::map<int, HICON> loaded;  // user-interface thread only
+    HICON& icon = loaded[size];
+    if (icon == nullptr)
+        icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr),
+                                             MAKEINTRESOURCEW(kIdAppIcon), IMAGE_ICON, size, size, 0));
+    return icon;
 }
 
 HICON SmallAppIcon() { return AppIcon(GetSystemMetrics(SM_CXSMICON)); }

@@ -29,7 +29,7 @@ inline constexpr COLORREF kBackground = RGB(255, 255, 255);
 // Posted to a window to run what other threads queued for it.
 inline constexpr UINT kRunQueued = WM_APP + 1;
 
-// The application icon (resource 128) at a size; shared, never destroyed.
+// The application icon (resource 128) at a size; loaded once, never destroyed.
 HICON AppIcon(int size);
 // The application icon at the sizes the display's scaling asks for: the small
 // one of title bars and the tray, the large one of the task switcher.
