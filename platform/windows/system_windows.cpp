@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/system.h"
@@ -112,7 +114,8 @@ bool MakePrivateDirectory(const std::string& path) {
 
 bool AppendToPrivateFile(const std::string& path, const std::string& bytes) {
     const std::wstring wpath = Wide(path);
-    win::PrivateSecurity security(win::PrivateKind::File);
+    // The same descriptor for every file (the user is the process's): built once.
+    static win::PrivateSecurity security(win::PrivateKind::File);
     // Append-only access: every write lands at the end, whoever else writes.
     // Full sharing: a reader, a writer or a collector that may delete the file
     // never makes a line fail.
@@ -122,9 +125,22 @@ bool AppendToPrivateFile(const std::string& path, const std::string& bytes) {
         FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return false;
     // The descriptor applies to a file made here only; one that was there
-    // before is checked.
-    if (GetLastError() == ERROR_ALREADY_EXISTS)
-        win::MakePrivateIfOurs(wpath, win::PrivateKind::File);
+    // before is checked, once per process for the file a caller keeps
+    // appending to (the day's trace): the check reads the file's security
+    // again by name, which every line would otherwise pay for.
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        static std::mutex lock;
+        static std::wstring checked;
+        bool known = false;
+        {
+            const std::lock_guard hold(lock);
+            known = checked == wpath;
+        }
+        if (!known && win::MakePrivateIfOurs(wpath, win::PrivateKind::File)) {
+            const std::lock_guard hold(lock);
+            checked = wpath;
+        }
+    }
     size_t done = 0;
     while (done < bytes.size()) {
         const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
