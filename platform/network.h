@@ -1,6 +1,4 @@
 #pragma once
-#include <functional>
-#include <vector>
 
 namespace platform {
 
@@ -11,21 +9,5 @@ namespace platform {
 // (InternetGetConnectedStateExW) only when no adapter counts, and a state that
 // does not answer in time counts as no network.
 bool HasNetworkConnection();
-
-// One network adapter as the rule above sees it.
-struct AdapterFacts {
-    bool up = false;
-    bool loopback = false;
-    bool hasAddress = false;
-};
-
-// Windows: the rule with its probes injected (tests). An empty probe is the
-// real one.
-struct NetworkProbes {
-    std::function<bool()> connectedState;
-    std::function<std::vector<AdapterFacts>()> adapters;
-    int boundMs = 3000;  // how long the connection state may take
-};
-bool NetworkConnectionBy(const NetworkProbes& probes);
 
 }  // namespace platform

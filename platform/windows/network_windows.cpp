@@ -15,7 +15,7 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/network.h"
+#include "platform/windows/network_windows.h"
 
 namespace platform {
 

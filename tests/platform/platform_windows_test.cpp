@@ -10,7 +10,7 @@
 #include "platform/desktop.h"
 #include "platform/instance_lock.h"
 #include "platform/launcher.h"
-#include "platform/network.h"
+#include "platform/windows/network_windows.h"
 #include "platform/process_list.h"
 #include "platform/system.h"
 #include "platform/windows/text.h"
