@@ -134,8 +134,8 @@ fi
 # The Windows machine type, and a code-signing key that Windows 11 trusts.
 if [ "$platform" = windows ]; then
     case "${arch:-x86}" in
-    x86) arch=x86 toolchain_file=mingw-w64-i686.cmake pe_format=pei-i386 ;;
-    x64) toolchain_file=mingw-w64-x86_64.cmake pe_format=pei-x86-64 ;;
+    x86) arch=x86 triplet=i686-w64-mingw32 pe_format=pei-i386 ;;
+    x64) triplet=x86_64-w64-mingw32 pe_format=pei-x86-64 ;;
     *) fail "--arch is x86 or x64, not \"$arch\"" ;;
     esac
     leaf=$(openssl pkcs12 -in "$cert" -passin "file:$passfile" -nokeys -clcerts 2>/dev/null ||
@@ -172,7 +172,13 @@ if cmp -s "$pub.new" "$pub"; then rm -f "$pub.new"; else mv -f "$pub.new" "$pub"
 
 echo "make-release: building $platform${arch:+ $arch} $version for $host in $build"
 toolchain=""
-[ "$platform" = linux ] || toolchain="-DCMAKE_TOOLCHAIN_FILE=$src/cmake/$toolchain_file"
+[ "$platform" = linux ] || toolchain="-DCMAKE_TOOLCHAIN_FILE=$src/cmake/mingw-w64-${triplet%%-*}.cmake"
+# A kept folder stays with the compiler it was first configured with: one
+# made for the other architecture is refused, not built into the wrong kind.
+if [ "$platform" = windows ] && [ -f "$build/CMakeCache.txt" ] &&
+    ! grep -q "^CMAKE_CXX_COMPILER_AR:FILEPATH=.*/$triplet-" "$build/CMakeCache.txt"; then
+    fail "$build was configured for another architecture than $arch: name another build folder (RELEASE_BUILD_DIR)"
+fi
 # Every value the shop build depends on is given each time: a kept folder
 # never carries over a setting of an earlier release.
 # shellcheck disable=SC2086
