@@ -328,7 +328,7 @@ TEST_F(WindowsProgram, UninstallSwitchRemovesTheAutostartEntryAndEnds) {
 // program does (and, told to prefer them, loads them for its own system DLLs
 // before the program runs), so here the mark shows only that the program
 // starts beside them; what decides it on Windows, the import table and the
-// load configuration, tools/check-imports.sh checks.
+// load configuration, tools/check-dll-search.sh checks.
 TEST_F(WindowsProgram, PlantedDllBesideTheProgramIsNeverLoaded) {
     const std::string exe = Installed();
     for (const char* name : {"version", "iphlpapi", "wininet", "bcrypt", "crypt32"})
