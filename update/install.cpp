@@ -44,14 +44,15 @@ bool CopyReplacing(const std::string& fromText, const std::string& toText) {
     }
     fs::permissions(staged, fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
                     fs::perm_options::add, ec);
-    platform::MakeFilePrivate(toText + ".new");
     fs::rename(staged, to, ec);
     if (ec) {
         std::error_code ignored;
         fs::remove(staged, ignored);
         return false;
     }
-    return true;
+    // The program every account of the PC runs; only its installer changes
+    // it (in the folder until now by what the folder hands down).
+    return platform::MakeProgramFile(toText);
 }
 
 void RemoveFile(const std::string& path) {
@@ -91,9 +92,16 @@ void InstallSelf(IUpdateHost& host, const UpdateOptions& options) {
     const std::string desktop = options.desktopDir ? options.desktopDir() : std::string();
 
     if (p.installDir.empty()) return;
-    // The folder holds the program the user's autostart runs: the user's alone.
-    if (!platform::MakePrivateDirectory(p.installDir)) return;
+    // The folder holds the program every account's autostart runs: all may
+    // run it, only the installing account changes it. One that someone else
+    // may change is not used at all: the program goes on from where it is.
+    if (!platform::MakeProgramDirectory(p.installDir)) return;
     const std::string installedExe = JoinPath(p.installDir, p.exeName);
+    const std::string installedIni = JoinPath(p.installDir, p.iniName);
+    // Nor is an installed program (or its settings) that someone else may
+    // change: no shortcut leads to it and nothing is copied over it.
+    if (Exists(installedExe) && !platform::MakeProgramFile(installedExe)) return;
+    if (Exists(installedIni) && !platform::MakeProgramFile(installedIni)) return;
     if (!IsDirectory(desktop)) return;
     if (!Exists(JoinPath(desktop, shortcutName))) {
         CreateDesktopShortcut(installedExe, desktop, shortcutName,
@@ -104,10 +112,10 @@ void InstallSelf(IUpdateHost& host, const UpdateOptions& options) {
     // Relocate. Without a copy in the install folder the old one is kept and
     // the program goes on from where it is.
     if (!CopyReplacing(p.exePath, installedExe)) return;
-    const std::string installedIni = JoinPath(p.installDir, p.iniName);
     if (!Exists(installedIni) && Exists(p.iniPath)) {
         std::error_code ec;
-        fs::copy_file(FsPath(p.iniPath), FsPath(installedIni), ec);
+        if (fs::copy_file(FsPath(p.iniPath), FsPath(installedIni), ec))
+            platform::MakeProgramFile(installedIni);
     }
 
     // Both scripts are written before either is launched; the restart is

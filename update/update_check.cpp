@@ -200,6 +200,13 @@ int CheckUpdate(IUpdateHost& host, const UpdateOptions& options) {
     const std::string memory = FailedInstallFile(options.paths);
     const int64_t now = options.nowSeconds ? options.nowSeconds() : 0;
     if (SkipVersion(ReadTextFile(memory), answer->version, now)) return 1;
+    // Only the account that owns the install folder replaces the program:
+    // another account of the PC, which may run it but not change it, does
+    // not download at all (no failure to show at every start). Nor does
+    // anyone into a folder that is someone else's or a link.
+    if (!options.paths.installDir.empty() &&
+        !platform::IsOwnWritableDirectory(options.paths.installDir))
+        return 1;
 
     host.SetShowAllowed(false);
     MarkDownloadWindowCreated();

@@ -77,7 +77,8 @@ struct UpdateOptions {
 // version. A version whose install was attempted is remembered in the install
 // folder and not downloaded again for a day unless the server names another
 // one: a program whose replace failed is started again by its script and must
-// not end for the same version at every start.
+// not end for the same version at every start. An account that does not own
+// the install folder (another account of the PC) downloads nothing, quietly.
 int CheckUpdate(IUpdateHost& host, const UpdateOptions& options = {});
 
 // The install step, run before CheckUpdate at every start with a network

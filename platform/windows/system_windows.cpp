@@ -100,16 +100,48 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
     return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
 }
 
-bool MakePrivateDirectory(const std::string& path) {
+namespace {
+
+// Makes one folder level with the access of its sharing, or judges one that
+// is there by its handle (win::Secure).
+bool MakeFolder(const std::string& path, win::Sharing sharing) {
     if (path.empty()) return false;
     const std::wstring wpath = Wide(path);
-    win::PrivateSecurity security(win::PrivateKind::Folder);
-    // Without the private descriptor no folder is made at all.
-    if (security.Attributes() == nullptr) return IsDirectory(path);
-    if (win::Calls().createDirectory(wpath.c_str(), security.Attributes())) return true;
-    if (GetLastError() != ERROR_ALREADY_EXISTS || !IsDirectory(path)) return false;
-    win::MakePrivateIfOurs(wpath, win::PrivateKind::Folder);
-    return true;
+    win::PrivateSecurity security(win::PrivateKind::Folder, sharing);
+    // Without the descriptor no folder is made at all.
+    if (security.Attributes() != nullptr &&
+        win::Calls().createDirectory(wpath.c_str(), security.Attributes()))
+        return true;
+    if (security.Attributes() != nullptr && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    win::Handle folder(win::OpenForSecurity(wpath, true));
+    BY_HANDLE_FILE_INFORMATION info{};
+    return folder.valid() && GetFileInformationByHandle(folder.get(), &info) &&
+           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           win::Secure(folder.get(), win::PrivateKind::Folder, sharing);
+}
+
+bool SecureFile(const std::string& path, win::Sharing sharing) {
+    win::Handle file(win::OpenForSecurity(Wide(path), false));
+    return file.valid() && win::Secure(file.get(), win::PrivateKind::File, sharing);
+}
+
+}  // namespace
+
+bool MakePrivateDirectory(const std::string& path) { return MakeFolder(path, win::Sharing::Private); }
+
+bool MakeProgramDirectory(const std::string& path) { return MakeFolder(path, win::Sharing::Program); }
+
+bool MakeProgramFile(const std::string& path) { return SecureFile(path, win::Sharing::Program); }
+
+bool IsOwnWritableDirectory(const std::string& path) {
+    if (path.empty()) return false;
+    // Adding and removing files is what a download and the replace of the
+    // program need; the open asks for exactly that.
+    win::Handle folder(win::Calls().createFile(
+        Wide(path).c_str(), FILE_ADD_FILE | FILE_DELETE_CHILD | READ_CONTROL,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return folder.valid() && win::IsOwn(folder.get());
 }
 
 bool AppendToPrivateFile(const std::string& path, const std::string& bytes) {
@@ -118,16 +150,22 @@ bool AppendToPrivateFile(const std::string& path, const std::string& bytes) {
     static win::PrivateSecurity security(win::PrivateKind::File);
     // Append-only access: every write lands at the end, whoever else writes.
     // Full sharing: a reader, a writer or a collector that may delete the file
-    // never makes a line fail.
-    win::Handle file(win::Calls().createFile(
-        wpath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        security.Attributes(), security.Attributes() != nullptr ? OPEN_ALWAYS : OPEN_EXISTING,
-        FILE_ATTRIBUTE_NORMAL, nullptr));
+    // never makes a line fail. A link is not followed.
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const DWORD disposition = security.Attributes() != nullptr ? OPEN_ALWAYS : OPEN_EXISTING;
+    const auto open = [&](DWORD access) {
+        return win::Calls().createFile(wpath.c_str(), access, share, security.Attributes(),
+                                       disposition,
+                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                       nullptr);
+    };
+    win::Handle file(open(FILE_APPEND_DATA | READ_CONTROL | WRITE_DAC));
+    if (!file.valid() && GetLastError() == ERROR_ACCESS_DENIED)
+        file = win::Handle(open(FILE_APPEND_DATA | READ_CONTROL));
     if (!file.valid()) return false;
     // The descriptor applies to a file made here only; one that was there
-    // before is checked, once per process for the file a caller keeps
-    // appending to (the day's trace): the check reads the file's security
-    // again by name, which every line would otherwise pay for.
+    // before is judged by its handle (another's is not written into), once
+    // per process for the file a caller keeps appending to (the day's trace).
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
         static std::mutex lock;
         static std::wstring checked;
@@ -136,7 +174,9 @@ bool AppendToPrivateFile(const std::string& path, const std::string& bytes) {
             const std::lock_guard hold(lock);
             known = checked == wpath;
         }
-        if (!known && win::MakePrivateIfOurs(wpath, win::PrivateKind::File)) {
+        if (!known) {
+            if (!win::Secure(file.get(), win::PrivateKind::File, win::Sharing::Private))
+                return false;
             const std::lock_guard hold(lock);
             checked = wpath;
         }
@@ -173,8 +213,6 @@ std::FILE* CreatePrivateFile(const std::string& path) {
     return f;
 }
 
-bool MakeFilePrivate(const std::string& path) {
-    return PathExists(path) && win::MakePrivateIfOurs(Wide(path), win::PrivateKind::File);
-}
+bool MakeFilePrivate(const std::string& path) { return SecureFile(path, win::Sharing::Private); }
 
 }  // namespace platform

@@ -66,6 +66,13 @@ struct DaclStore {
         for (wchar_t& c : key) c = c == L'/' ? L'\\' : towlower(c);
         return key;
     }
+    static std::wstring KeyOf(HANDLE h) {
+        wchar_t buf[1024];
+        const DWORD n = GetFinalPathNameByHandleW(h, buf, 1024, 0);
+        std::wstring path(buf, n < 1024 ? n : 0);
+        if (path.rfind(L"\\\\?\\", 0) == 0) path = path.substr(4);
+        return Key(path.c_str());
+    }
     static void Record(LPCWSTR path, LPSECURITY_ATTRIBUTES sa) {
         if (sa != nullptr && sa->lpSecurityDescriptor != nullptr)
             Sddl()[Key(path)] = SddlOf(sa->lpSecurityDescriptor, DACL_SECURITY_INFORMATION);
@@ -84,12 +91,11 @@ struct DaclStore {
         SetLastError(error);
         return h;
     }
-    static DWORD WINAPI GetNamed(LPCWSTR path, SE_OBJECT_TYPE type, SECURITY_INFORMATION what,
-                                 PSID* owner, PSID* group, PACL* dacl, PACL* sacl,
-                                 PSECURITY_DESCRIPTOR* sd) {
-        const auto found = Sddl().find(Key(path));
+    static DWORD WINAPI Get(HANDLE h, SE_OBJECT_TYPE type, SECURITY_INFORMATION what, PSID* owner,
+                            PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* sd) {
+        const auto found = Sddl().find(KeyOf(h));
         if (found == Sddl().end())
-            return GetNamedSecurityInfoW(path, type, what, owner, group, dacl, sacl, sd);
+            return GetSecurityInfo(h, type, what, owner, group, dacl, sacl, sd);
         std::wstring text = found->second;
         if (text.rfind(L"O:", 0) != 0) text = L"O:" + platform::win::Wide(MySid()) + text;
         if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1, sd,
@@ -103,14 +109,14 @@ struct DaclStore {
         if (sacl != nullptr) *sacl = nullptr;
         return ERROR_SUCCESS;
     }
-    static DWORD WINAPI SetNamed(LPWSTR path, SE_OBJECT_TYPE, SECURITY_INFORMATION what, PSID, PSID,
-                                 PACL dacl, PACL) {
+    static DWORD WINAPI Set(HANDLE h, SE_OBJECT_TYPE, SECURITY_INFORMATION what, PSID, PSID,
+                            PACL dacl, PACL) {
         SECURITY_DESCRIPTOR sd;
         InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
         SetSecurityDescriptorDacl(&sd, TRUE, dacl, FALSE);
         if (what & PROTECTED_DACL_SECURITY_INFORMATION)
             SetSecurityDescriptorControl(&sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
-        std::wstring& text = Sddl()[Key(path)];
+        std::wstring& text = Sddl()[KeyOf(h)];
         const std::wstring owner =
             text.rfind(L"O:", 0) == 0 ? text.substr(0, text.find(L"D:")) : L"";
         text = owner + SddlOf(&sd, DACL_SECURITY_INFORMATION);
@@ -123,17 +129,22 @@ struct DaclStore {
 std::vector<std::string> AccessOf(const std::string& path) {
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR sd = nullptr;
-    if (platform::win::Calls().getNamed(Wide(path).c_str(), SE_FILE_OBJECT,
-                                        DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
-                                        &sd) != ERROR_SUCCESS)
-        return {"unreadable"};
+    HANDLE h = platform::win::OpenForSecurity(Wide(path), fs::is_directory(path));
+    const DWORD got = platform::win::Calls().getSecurity(
+        h, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr, &sd);
+    CloseHandle(h);
+    if (got != ERROR_SUCCESS) return {"unreadable"};
     std::vector<std::string> who;
+    const auto readsOnly = [](void* ace) {
+        return (static_cast<ACCESS_ALLOWED_ACE*>(ace)->Mask & FILE_WRITE_DATA) == 0;
+    };
     if (dacl == nullptr) who.push_back("S-1-1-0");
     for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
         void* ace = nullptr;
         GetAce(dacl, i, &ace);
         if (static_cast<ACE_HEADER*>(ace)->AceType == ACCESS_ALLOWED_ACE_TYPE)
-            who.push_back(SidText(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart));
+            who.push_back(SidText(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart) +
+                          (readsOnly(ace) ? ":RX" : ""));
     }
     std::sort(who.begin(), who.end());
     who.erase(std::unique(who.begin(), who.end()), who.end());
@@ -184,8 +195,8 @@ protected:
             auto& calls = platform::win::Calls();
             calls.createDirectory = &DaclStore::MakeFolder;
             calls.createFile = &DaclStore::MakeFile;
-            calls.getNamed = &DaclStore::GetNamed;
-            calls.setNamed = &DaclStore::SetNamed;
+            calls.getSecurity = &DaclStore::Get;
+            calls.setSecurity = &DaclStore::Set;
         }
     }
     void TearDown() override {
@@ -194,8 +205,9 @@ protected:
         ConfigureTrafficLog("", "", {});
         InstallFixture::TearDown();
     }
-    std::vector<std::string> Private() const {
+    static std::vector<std::string> Private(bool program = false) {
         std::vector<std::string> who = {MySid(), "S-1-5-18", "S-1-5-32-544"};
+        if (program) who.push_back("S-1-5-32-545:RX");
         std::sort(who.begin(), who.end());
         who.insert(who.begin(), "protected");
         return who;
@@ -203,23 +215,33 @@ protected:
     ManualClock clock{platform::LocalTime{2024, 3, 5, 9, 5, 3, 120}};
 };
 
-TEST_F(PrivateFiles, TraceInstallFolderAndDownloadAreTheUsersAlone) {
+TEST_F(PrivateFiles, TraceAndDownloadArePrivateTheProgramIsShared) {
     const auto log = [&](const std::string& folder) {
         ConfigureTrafficLog(folder, "gate", clock.AsClock());
         WriteTrafficLog(TrafficKind::Event, "Serial CLOSE", 0);
     };
+    const std::wstring other = L"O:S-1-5-21-7-7-7-1001";
+    // Another account's install: it and the system change it, users run it.
+    const std::wstring othersProgram =
+        other + L"D:P(A;OICI;FA;;;S-1-5-21-7-7-7-1001)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
+    const auto fresh = [&] {
+        fs::remove_all(home / "QAVEX");
+        ResetUpdateState();
+    };
+    enum Want { Private_, Program, AsBefore };
     struct Case {
         const char* name;
         std::function<void()> before;
         std::function<void()> act;
         std::vector<std::string> paths;
-        bool tightened;  // false: left as it was
+        Want want;
+        std::string used;  // a file that shows it was used ("!" first: that it was not)
     } cases[] = {
         {"a fresh trace folder and its file",
          [&] { fs::create_directories(home / "log1"); },
          [&] { log(home / "log1/CATLOG"); },
          {home / "log1/CATLOG", home / "log1/CATLOG/gate_20240305.LOG"},
-         true},
+         Private_},
         {"a trace folder and file made before with wide access",
          [&] {
              fs::create_directories(home / "log2");
@@ -228,43 +250,83 @@ TEST_F(PrivateFiles, TraceInstallFolderAndDownloadAreTheUsersAlone) {
          },
          [&] { log(home / "log2/CATLOG"); },
          {home / "log2/CATLOG", home / "log2/CATLOG/gate_20240305.LOG"},
-         true},
-        {"a fresh install folder", [] {}, [&] { Install(); }, {home / "QAVEX"}, true},
-        {"an install folder made before with wide access",
-         [&] {
-             fs::remove_all(home / "QAVEX");
-             MakeWith(home / "QAVEX", true, kWide);
-             ResetUpdateState();
-         },
+         Private_},
+        {"a fresh install folder and program", [] {}, [&] { Install(); },
+         {home / "QAVEX", home / "QAVEX/brisken"}, Program},
+        {"an install folder of ours made before with wide access",
+         [&] { fresh(); MakeWith(home / "QAVEX", true, kWide); },
          [&] { Install(); },
-         {home / "QAVEX"},
-         true},
+         {home / "QAVEX", home / "QAVEX/brisken"},
+         Program},
         {"a download over a wide file left behind",
          [&] { MakeWith(home / "UpdateFile.sob", false, kWide); },
          [&] { std::fclose(platform::CreatePrivateFile(home / "UpdateFile.sob")); },
          {home / "UpdateFile.sob"},
-         true},
-        {"another user's trace folder",
+         Private_},
+        {"another account's trace folder that others may write",
          [&] {
              fs::create_directories(home / "log3");
-             MakeWith(home / "log3/CATLOG", true, L"O:S-1-5-21-7-7-7-1001" + kWide);
+             MakeWith(home / "log3/CATLOG", true, other + kWide);
          },
          [&] { log(home / "log3/CATLOG"); },
          {home / "log3/CATLOG"},
-         false},
+         AsBefore,
+         "!" + (home / "log3/CATLOG/gate_20240305.LOG")},
+        {"another account's day file in our trace folder, readable by others",
+         [&] { MakeWith(home / "log1/CATLOG/gate_20240306.LOG", false, other + kWide); },
+         [&] {
+             clock.Set(platform::LocalTime{2024, 3, 6, 9, 0, 0, 0});
+             log(home / "log1/CATLOG");
+         },
+         {home / "log1/CATLOG/gate_20240306.LOG"},
+         AsBefore,
+         "!" + (home / "log1/CATLOG/gate_20240306.LOG") + "|Serial CLOSE"},
+        {"another account's install folder that others may write",
+         [&] { fresh(); MakeWith(home / "QAVEX", true, other + kWide); },
+         [&] { Install(); },
+         {home / "QAVEX"},
+         AsBefore,
+         "!" + (home / "QAVEX/brisken")},
+        {"another account's install that only it and the system change",
+         [&] {
+             fresh();
+             MakeWith(home / "QAVEX", true, othersProgram);
+             MakeWith(home / "QAVEX/brisken", false, othersProgram);
+             fs::remove(Shortcut());
+             UseExecutable(home / "QAVEX/brisken");
+         },
+         [&] { Install(); },
+         {home / "QAVEX", home / "QAVEX/brisken"},
+         AsBefore,
+         Shortcut()},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         c.before();
-        const std::vector<std::string> before = AccessOf(c.paths[0]);
+        std::vector<std::vector<std::string>> before;
+        for (const std::string& path : c.paths) before.push_back(AccessOf(path));
         c.act();
-        for (const std::string& path : c.paths) {
-            ASSERT_TRUE(fs::exists(path)) << path;
-            EXPECT_EQ(AccessOf(path), c.tightened ? Private() : before) << path;
+        for (size_t i = 0; i < c.paths.size(); ++i) {
+            ASSERT_TRUE(fs::exists(c.paths[i])) << c.paths[i];
+            EXPECT_EQ(AccessOf(c.paths[i]),
+                      c.want == AsBefore ? before[i] : Private(c.want == Program))
+                << c.paths[i];
         }
+        if (c.used.empty()) continue;
+        const bool not_ = c.used[0] == '!';
+        const std::string used = c.used.substr(not_ ? 1 : 0);
+        const size_t bar = used.find('|');
+        const std::string file = used.substr(0, bar);
+        const bool there = bar == std::string::npos
+                               ? fs::exists(file)
+                               : ReadFile(file).find(used.substr(bar + 1)) != std::string::npos;
+        EXPECT_EQ(there, !not_) << used;
     }
     EXPECT_NE(ReadFile(home / "log2/CATLOG/gate_20240305.LOG").find("[Serial CLOSE]"),
               std::string::npos);
+    // An update is downloaded only into a folder of the user's own.
+    EXPECT_FALSE(platform::IsOwnWritableDirectory(home / "QAVEX"));
+    EXPECT_TRUE(platform::IsOwnWritableDirectory(home / "log1"));
 }
 
 TEST_F(PrivateFiles, TraceLineIsWrittenWhileAnotherProgramHoldsTheFile) {

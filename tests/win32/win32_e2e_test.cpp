@@ -324,4 +324,21 @@ TEST_F(WindowsProgram, UninstallSwitchRemovesTheAutostartEntryAndEnds) {
     EXPECT_TRUE(fs::exists(exe)) << "the switch removes the entry only";
 }
 
+// A version.dll (and the other system DLLs the program uses that are not
+// KnownDLLs) beside the program (a browser's Downloads, where a relocation
+// begins, or the install folder) is never loaded, and the program starts all
+// the same. Wine prefers its own DLLs to those beside a program whatever the
+// program does (and, told to prefer them, loads them for its own system DLLs
+// before the program runs), so here the mark shows only that the program
+// starts beside them; what decides it on Windows, the import table and the
+// load configuration, tools/check-dll-search.sh checks.
+TEST_F(WindowsProgram, PlantedDllBesideTheProgramIsNeverLoaded) {
+    const std::string exe = Installed();
+    for (const char* name : {"version", "iphlpapi", "wininet", "bcrypt", "crypt32"})
+        WriteBytes(InstallDir() + "\\" + name + ".dll", ReadBytes(PLANTED_DLL));
+    const int pid = Start(exe);
+    EXPECT_NE(MainWindow(pid), nullptr);
+    EXPECT_FALSE(fs::exists(InstallDir() + "\\planted.mark"));
+}
+
 }  // namespace
