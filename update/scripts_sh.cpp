@@ -15,7 +15,7 @@ std::string Header(const ScriptRun& run, const std::string& what) {
     return text +
            "pause() {\n"
            "    /bin/sleep 0.2 2>/dev/null && return 0\n"
-           "    # Without a sleep a bounded count stands in: the tries still take time.\n"
+           "    # Without /bin/sleep a bounded count stands in: the tries still take time.\n"
            "    n_pause=0\n"
            "    while [ \"$n_pause\" -lt 20000 ]; do n_pause=$((n_pause + 1)); done\n"
            "}\n";
