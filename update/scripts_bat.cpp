@@ -128,9 +128,14 @@ std::string UpdateScriptText(const ScriptRun& run, const std::string& downloadPa
     const std::string staged = installedExe + ".new";
     const std::string old = installedExe + ".old";
     // Only this user's copies of the program's name are ended: another
-    // account's gateway on the same PC runs on.
-    const std::string kill = std::string(kTaskkill) + " /f /im " + Q(FileName(installedExe)) +
-                             " /fi \"USERNAME eq %USERDOMAIN%\\%USERNAME%\" >nul 2>&1\r\n";
+    // account's gateway on the same PC runs on. A taskkill that refuses the
+    // filter as a bad option (errorlevel 1: a reduced system's) ends the
+    // copies it may end by name.
+    const std::string image = Q(FileName(installedExe));
+    const std::string kill = std::string(kTaskkill) + " /f /im " + image +
+                             " /fi \"USERNAME eq %USERDOMAIN%\\%USERNAME%\" >nul 2>&1\r\n" +
+                             "if errorlevel 1 if not errorlevel 2 " + kTaskkill + " /f /im " +
+                             image + " >nul 2>&1\r\n";
     return Header(run, "replaces the installed program with the download once it has ended") +
            WaitForEnd(run, "ended") + "if not exist " + Q(downloadPath) + " goto restart\r\n" +
            DelFile(staged) + DelFile(old) + "copy /y /b " + Q(downloadPath) + " " + Q(staged) +

@@ -30,7 +30,10 @@ int main() {
     if (endsWith("CONFIRM")) std::ofstream(exe.parent_path() / (exe.stem().wstring() + L".started")) << "1";
     if (endsWith("HANG")) Sleep(30000);
     if (endsWith("CRASH")) {
+        // An access violation that ends the process as a crash does where no
+        // debugger takes it (Wine would start its own and hold the process).
         SetErrorMode(SEM_NOGPFAULTERRORBOX | SEM_FAILCRITICALERRORS);
+        SetUnhandledExceptionFilter([](EXCEPTION_POINTERS*) -> LONG { return EXCEPTION_EXECUTE_HANDLER; });
         *static_cast<volatile int*>(nullptr) = 0;
     }
     return 0;
