@@ -244,6 +244,11 @@ TEST_F(PrivateFiles, TraceInstallFolderAndDownloadAreTheUsersAlone) {
          [&] { std::fclose(platform::CreatePrivateFile(home / "UpdateFile.sob")); },
          {home / "UpdateFile.sob"},
          true},
+        {"a self-management script in the install folder",
+         [] {},
+         [&] { UninstallSelf(options); },
+         {home / "QAVEX/killfileall.bat"},
+         true},
         {"another user's trace folder",
          [&] {
              fs::create_directories(home / "log3");

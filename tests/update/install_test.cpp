@@ -183,6 +183,11 @@ TEST_F(InstallSelfTest, UninstallWritesScriptAndRemovesLauncher) {
     EXPECT_FALSE(fs::exists(Shortcut()));
     // No install folder here: the temporary folder, never the current one.
     EXPECT_EQ(launched, std::vector<std::string>{Script("killfileall") + "|" + (home / "tmp")});
+#ifndef _WIN32
+    EXPECT_EQ(fs::status(home / ("tmp/" + Script("killfileall"))).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write)
+        << "nobody else reads or writes into a script";
+#endif
 
     launched.clear();
     WriteFile(Shortcut(), "x");
