@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "platform/launcher.h"
 #include "tests/support/temp_dir.h"
 #include "update/scripts.h"
 #include "update/server_url.h"
@@ -158,5 +159,22 @@ TEST(MakeRelease, TakesOnlyAVersionTheProgramRanksAbove) {
     }
 }
 #endif
+
+}  // namespace
+
+namespace {
+
+// A script never goes to a network share or a drive that is not a fixed disk.
+TEST(Scripts, FolderOnANetworkOrMissingDriveTakesNoScript) {
+    TempDir tmp;
+    EXPECT_TRUE(platform::ScriptFolderUsable(tmp.path()));
+#ifdef _WIN32
+    EXPECT_FALSE(platform::ScriptFolderUsable("\\\\server\\share\\QAVEX"));
+    EXPECT_FALSE(platform::ScriptFolderUsable("\\\\?\\UNC\\server\\share"));
+    EXPECT_FALSE(platform::ScriptFolderUsable("B:\\QAVEX"));  // no such drive
+#else
+    EXPECT_FALSE(platform::ScriptFolderUsable(tmp / "missing"));
+#endif
+}
 
 }  // namespace
