@@ -140,12 +140,11 @@ std::string UpdateScriptText(const ScriptRun& run, const std::string& downloadPa
            WaitForEnd(run, "ended") + "if not exist " + Q(downloadPath) + " goto restart\r\n" +
            DelFile(staged) + DelFile(old) + "copy /y /b " + Q(downloadPath) + " " + Q(staged) +
            " >nul 2>&1\r\n" + "if errorlevel 1 goto restart\r\n" + "if not exist " + Q(staged) +
-           " goto restart\r\n" + "copy /y /b " + Q(installedExe) + " " + Q(old) +
-           " >nul 2>&1\r\n" + "if errorlevel 1 goto restart\r\n" + "if not exist " + Q(old) +
-           " goto restart\r\n" + LoopStart("wait") + "move /y " + Q(staged) + " " +
-           Q(installedExe) + " >nul 2>&1\r\n" + "if errorlevel 1 goto again\r\n" +
-           "if not exist " + Q(staged) + " goto moved\r\n" + ":again\r\n" +
-           RetryLoop(run, "wait", "restart") +
+           " goto restart\r\n" + "copy /y /b " + Q(installedExe) + " " + Q(old) + " >nul 2>&1\r\n" +
+           "if errorlevel 1 goto restart\r\n" + "if not exist " + Q(old) + " goto restart\r\n" +
+           LoopStart("wait") + "move /y " + Q(staged) + " " + Q(installedExe) + " >nul 2>&1\r\n" +
+           "if errorlevel 1 goto again\r\n" + "if not exist " + Q(staged) + " goto moved\r\n" +
+           ":again\r\n" + RetryLoop(run, "wait", "restart") +
            // The new program confirms its clean start by its mark; one that
            // ends, crashes or hangs without it is ended and the old one put
            // back, retried while the system still holds the new one's file.
@@ -167,9 +166,9 @@ std::string KillfileScriptText(const ScriptRun& run, const std::string& oldDir,
                                const std::string& installedExe) {
     // The old copy goes only while the installed one is there to take its place.
     const std::string exe = JoinPath(oldDir, exeName);
-    return Header(run, "removes the old copy once it has ended") + "if not exist " + Q(installedExe) +
-           " goto done\r\n" + LoopStart("wait") + DelFile(exe) + "if not exist " + Q(exe) +
-           " goto gone\r\n" + RetryLoop(run, "wait", "done") + ":gone\r\n" +
+    return Header(run, "removes the old copy once it has ended") + "if not exist " +
+           Q(installedExe) + " goto done\r\n" + LoopStart("wait") + DelFile(exe) + "if not exist " +
+           Q(exe) + " goto gone\r\n" + RetryLoop(run, "wait", "done") + ":gone\r\n" +
            DelFile(JoinPath(oldDir, iniName)) + DelFolder(JoinPath(oldDir, "CATLOG")) + End(run);
 }
 
@@ -194,9 +193,9 @@ std::string KillfileallScriptText(const ScriptRun& run, const std::string& exeDi
                                   const std::string& iniName) {
     const std::string exe = JoinPath(exeDir, exeName);
     const std::string installed = JoinPath(installDir, exeName);
-    return Header(run, "uninstalls the program once it has ended") + LoopStart("wait") + DelFile(exe) +
-           DelFile(installed) + "if exist " + Q(exe) + " goto again\r\n" + "if exist " +
-           Q(installed) + " goto again\r\n" + "goto gone\r\n" + ":again\r\n" +
+    return Header(run, "uninstalls the program once it has ended") + LoopStart("wait") +
+           DelFile(exe) + DelFile(installed) + "if exist " + Q(exe) + " goto again\r\n" +
+           "if exist " + Q(installed) + " goto again\r\n" + "goto gone\r\n" + ":again\r\n" +
            RetryLoop(run, "wait", "done") + ":gone\r\n" + DelFile(JoinPath(exeDir, iniName)) +
            DelFile(JoinPath(installDir, iniName)) + DelFolder(JoinPath(exeDir, "CATLOG")) +
            DelFolder(JoinPath(installDir, "CATLOG")) + End(run);

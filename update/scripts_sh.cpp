@@ -153,15 +153,16 @@ std::string KillfileScriptText(const ScriptRun& run, const std::string& oldDir,
     // there to take its place.
     return Header(run, "removes the old copy once it has ended") + EndedFunction(run) +
            "if ended && [ -f " + ShQuote(installedExe) + " ]; then\n" + "    /bin/rm -f --" +
-           Words({JoinPath(oldDir, exeName), JoinPath(oldDir, iniName)}) + "\n" + "    /bin/rm -rf --" +
-           Words({JoinPath(oldDir, "CATLOG")}) + "\nfi\n" + RemoveSelf(run);
+           Words({JoinPath(oldDir, exeName), JoinPath(oldDir, iniName)}) + "\n" +
+           "    /bin/rm -rf --" + Words({JoinPath(oldDir, "CATLOG")}) + "\nfi\n" + RemoveSelf(run);
 }
 
 std::string RunexternScriptText(const ScriptRun& run, const std::string& installedExe,
                                 const std::string& oldExe) {
     // Once the wait has run out the program still running is left alone: a
     // copy started now ends at once as the second one.
-    return Header(run, "starts the installed copy once the old one has ended") + EndedFunction(run) +
+    return Header(run, "starts the installed copy once the old one has ended") +
+           EndedFunction(run) +
            "ended\n"
            "if [ -x " +
            ShQuote(installedExe) +
@@ -181,6 +182,7 @@ std::string KillfileallScriptText(const ScriptRun& run, const std::string& exeDi
            "    /bin/rm -f --" +
            Words({JoinPath(exeDir, exeName), JoinPath(exeDir, iniName),
                   JoinPath(installDir, exeName), JoinPath(installDir, iniName)}) +
-           "\n    /bin/rm -rf --" + Words({JoinPath(exeDir, "CATLOG"), JoinPath(installDir, "CATLOG")}) +
-           "\nfi\n" + RemoveSelf(run);
+           "\n    /bin/rm -rf --" +
+           Words({JoinPath(exeDir, "CATLOG"), JoinPath(installDir, "CATLOG")}) + "\nfi\n" +
+           RemoveSelf(run);
 }

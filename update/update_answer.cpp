@@ -54,7 +54,8 @@ std::optional<UpdateAnswer> ParseUpdateAnswer(const std::string& line) {
         out.assign(it->value.GetString(), it->value.GetStringLength());
         return true;
     };
-    if (!take("status", answer.status) || !take("version", answer.version) || !take("url", answer.url))
+    if (!take("status", answer.status) || !take("version", answer.version) ||
+        !take("url", answer.url))
         return std::nullopt;
     take("sig", answer.sig);
     const auto rollout = doc.FindMember("rollout");

@@ -104,14 +104,16 @@ void ConfirmCleanStart(const PathValues& paths) {
 }
 
 void MoveAutostart(const std::string& name, const std::string& exe) {
-    if (platform::AutostartExists(name)) platform::SetAutostart(name, platform::AutostartCommand(exe));
+    if (platform::AutostartExists(name))
+        platform::SetAutostart(name, platform::AutostartCommand(exe));
 }
 
 int RolloutNumber(const PathValues& paths) {
     // Drawn once per installation and kept, so a shop does not get a new
     // chance at every start; a file that does not hold a number is drawn anew.
-    const std::string file =
-        paths.installDir.empty() ? std::string() : JoinPath(paths.installDir, paths.exeBase + ".rollout");
+    const std::string file = paths.installDir.empty()
+                                 ? std::string()
+                                 : JoinPath(paths.installDir, paths.exeBase + ".rollout");
     const std::string text = ReadTextFile(file);
     char* end = nullptr;
     const long kept = std::strtol(text.c_str(), &end, 10);

@@ -39,7 +39,9 @@ protected:
             if (name != silentScript) WriteFile(ScriptRunMark(script), "run");  // it began
             return 1;
         };
-        options.moveAutoRun = [this](const std::string& exe) { events.push_back("autorun:" + exe); };
+        options.moveAutoRun = [this](const std::string& exe) {
+            events.push_back("autorun:" + exe);
+        };
         options.endScript = [this](int pid) { events.push_back("end:" + std::to_string(pid)); };
         options.scriptStartMs = 300;
     }

@@ -208,7 +208,8 @@ TEST(ScriptsRun, UpdateEndsWithTheInstalledProgramRunning) {
         fs::create_directories(dir);
         fs::create_directories(tmp / "start here");
         const auto program = [&](const std::string& which, const std::string& then) {
-            return "#!/bin/sh\necho \"" + which + " $PWD\" > " + ShQuote(started) + "\n" + then + "\n";
+            return "#!/bin/sh\necho \"" + which + " $PWD\" > " + ShQuote(started) + "\n" + then +
+                   "\n";
         };
         const std::string ends[] = {": > " + ShQuote(mark), "", "kill -SEGV $$",
                                     "exec /bin/sleep 30"};
@@ -437,8 +438,7 @@ TEST_F(SelfManagementRun, UninstallLeavesTheFolderAndUnrelatedFiles) {
     const int pid = Run(installed, {"uninstall"}, home / "cwd 'here'");
     EXPECT_FALSE(fs::exists(home / "Desktop/brisken.desktop"));
     EXPECT_TRUE(WaitUntil(
-        [&] { return !fs::exists(installed) && !fs::exists(home / "QAVEX/killfileall.sh"); },
-        30s));
+        [&] { return !fs::exists(installed) && !fs::exists(home / "QAVEX/killfileall.sh"); }, 30s));
     EXPECT_FALSE(fs::exists(home / "QAVEX/brisken.ini"));
     EXPECT_FALSE(fs::exists(home / "QAVEX/CATLOG"));
     EXPECT_TRUE(fs::is_directory(home / "QAVEX"));

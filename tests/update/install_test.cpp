@@ -221,11 +221,14 @@ TEST_F(InstallSelfTest, RelocationPointsTheAutostartAtTheInstalledCopy) {
         SetUp();
         options.moveAutoRun = nullptr;
         platform::RemoveAutostart(name);
-        if (before) ASSERT_TRUE(platform::SetAutostart(name, platform::AutostartCommand(home / "start/brisken")));
+        if (before)
+            ASSERT_TRUE(
+                platform::SetAutostart(name, platform::AutostartCommand(home / "start/brisken")));
         Install();
         EXPECT_EQ(events.back(), "quit");
         EXPECT_EQ(platform::AutostartExists(name), before);
-        if (before) EXPECT_NE(Registered(name).find(installed), std::string::npos) << Registered(name);
+        if (before)
+            EXPECT_NE(Registered(name).find(installed), std::string::npos) << Registered(name);
         platform::RemoveAutostart(name);
         events.clear();
         host.events.clear();

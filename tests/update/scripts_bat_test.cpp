@@ -35,7 +35,8 @@ TEST(BatchScripts, QuoteEveryPathAndNameOnlyItsFiles) {
     EXPECT_NE(kill.find("if not exist \"C:\\QAVEX\\Brisken.exe\" goto done"), std::string::npos);
     EXPECT_NE(kill.find("del /f /q \"C:\\old 100%% place\\Brisken.exe\""), std::string::npos);
     EXPECT_NE(kill.find("rmdir /s /q \"C:\\old 100%% place\\CATLOG\""), std::string::npos);
-    EXPECT_NE(kill.find("\"%SystemRoot%\\System32\\PING.EXE\" -n 2 127.0.0.1 >nul"), std::string::npos)
+    EXPECT_NE(kill.find("\"%SystemRoot%\\System32\\PING.EXE\" -n 2 127.0.0.1 >nul"),
+              std::string::npos)
         << "a retry waits a second";
     EXPECT_EQ(kill.find("/s /q \"C:\\old 100%% place\\Brisken"), std::string::npos)
         << "no /s on files";

@@ -43,17 +43,20 @@ TEST(Scripts, KillfileNamesExactlyTheOldCopysFiles) {
 }
 
 TEST(Scripts, UpdateAndRunexternStartTheInstalledCopyInTheStartFolder) {
-    const std::string update = UpdateScriptText(RunOf(7, "/c/update_brisken.sh", "/s d"),
-                                                "/h/QAVEX/UpdateFile.sob", "/h/QAVEX/brisken",
-                                                "/h/QAVEX/brisken.started");
+    const std::string update =
+        UpdateScriptText(RunOf(7, "/c/update_brisken.sh", "/s d"), "/h/QAVEX/UpdateFile.sob",
+                         "/h/QAVEX/brisken", "/h/QAVEX/brisken.started");
     EXPECT_NE(update.find("if ended && [ -f '/h/QAVEX/UpdateFile.sob' ]"), std::string::npos);
     EXPECT_NE(update.find("/bin/cp -- '/h/QAVEX/UpdateFile.sob' '/h/QAVEX/brisken.new'"),
               std::string::npos);
-    EXPECT_NE(update.find("/bin/mv -f -- '/h/QAVEX/brisken.new' '/h/QAVEX/brisken'"), std::string::npos);
+    EXPECT_NE(update.find("/bin/mv -f -- '/h/QAVEX/brisken.new' '/h/QAVEX/brisken'"),
+              std::string::npos);
     EXPECT_NE(update.find("(cd -- '/s d' 2>/dev/null; exec '/h/QAVEX/brisken') </dev/null"),
               std::string::npos);
-    EXPECT_NE(update.find("/bin/rm -f -- '/h/QAVEX/UpdateFile.sob'\n/bin/rm -f -- '/c/update_brisken.sh'\n"),
-              std::string::npos);
+    EXPECT_NE(
+        update.find(
+            "/bin/rm -f -- '/h/QAVEX/UpdateFile.sob'\n/bin/rm -f -- '/c/update_brisken.sh'\n"),
+        std::string::npos);
 
     const std::string run =
         RunexternScriptText(RunOf(7, "/c/runextern.sh"), "/h/QA VEX/brisken", "/old/brisken");

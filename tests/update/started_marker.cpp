@@ -25,15 +25,18 @@ int main() {
     std::ifstream in(exe, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), {});
     const auto endsWith = [&](const std::string& word) {
-        return bytes.size() >= word.size() && bytes.compare(bytes.size() - word.size(), word.size(), word) == 0;
+        return bytes.size() >= word.size() &&
+               bytes.compare(bytes.size() - word.size(), word.size(), word) == 0;
     };
-    if (endsWith("CONFIRM")) std::ofstream(exe.parent_path() / (exe.stem().wstring() + L".started")) << "1";
+    if (endsWith("CONFIRM"))
+        std::ofstream(exe.parent_path() / (exe.stem().wstring() + L".started")) << "1";
     if (endsWith("HANG")) Sleep(30000);
     if (endsWith("CRASH")) {
         // An access violation that ends the process as a crash does where no
         // debugger takes it (Wine would start its own and hold the process).
         SetErrorMode(SEM_NOGPFAULTERRORBOX | SEM_FAILCRITICALERRORS);
-        SetUnhandledExceptionFilter([](EXCEPTION_POINTERS*) -> LONG { return EXCEPTION_EXECUTE_HANDLER; });
+        SetUnhandledExceptionFilter(
+            [](EXCEPTION_POINTERS*) -> LONG { return EXCEPTION_EXECUTE_HANDLER; });
         *static_cast<volatile int*>(nullptr) = 0;
     }
     return 0;

@@ -17,11 +17,11 @@ TEST(VersionNumber, ReadsDottedVersionsAsOneNumber) {
         double number;
         bool updatesOver2006;
     } cases[] = {
-        {"2.0.0.7", 2007, true},   {"2.0.0.6", 2006, false}, {"2.0.0.10", 20010, true},
-        {"2.0.1.0", 2010, true},   {"2.1", 21, false},       {"3", 3, false},
-        {"v2.0.0.7", 0, false},    {"", 0, false},           {"  2.0.0.8", 2008, true},
+        {"2.0.0.7", 2007, true},    {"2.0.0.6", 2006, false}, {"2.0.0.10", 20010, true},
+        {"2.0.1.0", 2010, true},    {"2.1", 21, false},       {"3", 3, false},
+        {"v2.0.0.7", 0, false},     {"", 0, false},           {"  2.0.0.8", 2008, true},
         {"-2.0.0.7", -2007, false}, {"2.0.0.7b", 2007, true}, {"0x2007", 0, false},
-        {"inf", 0, false},         {"2e3", 2000, false},     {"2.0.0.7e", 2007, true},
+        {"inf", 0, false},          {"2e3", 2000, false},     {"2.0.0.7e", 2007, true},
     };
     const double own = VersionNumber("2.0.0.6");
     ASSERT_EQ(own, 2006);
@@ -55,8 +55,9 @@ TEST(ParseUpdateAnswer, AcceptsOnlyObjectsWithThreeStrings) {
         bool ok;
         std::string status, version, url;
     } cases[] = {
-        {R"({"status":"ok","version":"2.0.0.7","url":"http://127.0.0.1/f"})" "\n", true, "ok",
-         "2.0.0.7", "http://127.0.0.1/f"},
+        {R"({"status":"ok","version":"2.0.0.7","url":"http://127.0.0.1/f"})"
+         "\n",
+         true, "ok", "2.0.0.7", "http://127.0.0.1/f"},
         {R"({"status":"OK","version":"2.0.0.7","url":"u","extra":5})", true, "OK", "2.0.0.7", "u"},
         {R"({"status":"ok","version":"2.0.0.7","url":""})", true, "ok", "2.0.0.7", ""},
         {R"({"status":"ok","version":"1","url":"a","url":"b"})", true, "ok", "1", "a"},
@@ -136,17 +137,24 @@ TEST(Scripts, NameEverySystemCommandByItsFullPath) {
 TEST(MakeRelease, TakesOnlyAVersionTheProgramRanksAbove) {
     TempDir tmp;
     const std::string key = tmp / "k.pem";
-    ASSERT_EQ(std::system(("openssl ecparam -name prime256v1 -genkey -noout -out '" + key +
-                           "' 2>/dev/null")
-                              .c_str()),
+    ASSERT_EQ(std::system(
+                  ("openssl ecparam -name prime256v1 -genkey -noout -out '" + key + "' 2>/dev/null")
+                      .c_str()),
               0);
     const std::string answer = tmp / "brisken_ver.php";
     WriteFile(answer, "{\"status\":\"ok\",\"version\":\"2.0.0.10\",\"url\":\"u\",\"sig\":\"s\"}\n");
     const std::pair<std::string, std::string> rows[] = {
-        {"2.0.0.6", "2.0.0.7"},     {"2.0.0.9", "2.0.0.10"},  {"2.0.0.10", "2.0.1.0"},
-        {"2.0.1.0", "2.0.0.10"},    {"2.0.0.7", "2.0.0.7"},   {"2.0.0.8", "2.0.0.7"},
-        {"2.0.10.99", "2.0.11.10"}, {"9.9.9.9", "10.0.0.0"},  {answer, "2.0.1.0"},
-        {answer, "2.0.0.11"},       {"65535.65535.65535.65534", "65535.65535.65535.65535"},
+        {"2.0.0.6", "2.0.0.7"},
+        {"2.0.0.9", "2.0.0.10"},
+        {"2.0.0.10", "2.0.1.0"},
+        {"2.0.1.0", "2.0.0.10"},
+        {"2.0.0.7", "2.0.0.7"},
+        {"2.0.0.8", "2.0.0.7"},
+        {"2.0.10.99", "2.0.11.10"},
+        {"9.9.9.9", "10.0.0.0"},
+        {answer, "2.0.1.0"},
+        {answer, "2.0.0.11"},
+        {"65535.65535.65535.65534", "65535.65535.65535.65535"},
     };
     for (const auto& [after, version] : rows) {
         const std::string command = "sh '" MAKE_RELEASE_PATH "' --platform linux --version " +
@@ -154,7 +162,8 @@ TEST(MakeRelease, TakesOnlyAVersionTheProgramRanksAbove) {
                                     "' --host 127.0.0.1:8 --key '" + key + "' --out '" +
                                     (tmp / "out") + "' --dry-run >/dev/null 2>&1";
         const std::string current = after == answer ? "2.0.0.10" : after;
-        EXPECT_EQ(std::system(command.c_str()) == 0, VersionNumber(version) > VersionNumber(current))
+        EXPECT_EQ(std::system(command.c_str()) == 0,
+                  VersionNumber(version) > VersionNumber(current))
             << version << " after " << current;
     }
 }

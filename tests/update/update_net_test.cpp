@@ -12,7 +12,6 @@
 #include "tests/update/check_update_fixture.h"
 #include "tests/update/fake_update_host.h"
 #include "tests/update/process_util.h"
-#include "tests/update/process_util.h"
 #include "update/download.h"
 #include "update/scripts.h"
 #include "update/update_state.h"
@@ -234,7 +233,7 @@ TEST_F(CheckUpdateTest, UpdateScriptGoesToAFolderThatTakesItOrTheUpdateFails) {
         std::vector<std::string> refusedFolders;
         bool launchFails;
         std::string scriptFolder;  // "" = a failed update
-        bool silent = false;  // the interpreter starts, the script never begins
+        bool silent = false;       // the interpreter starts, the script never begins
     } cases[] = {
         {"current directory takes it", {}, false, "QAVEX"},
         {"current directory refuses", {"cwd"}, false, "QAVEX"},
@@ -343,11 +342,16 @@ TEST_F(CheckUpdateTest, RolloutTakesTheVersionBelowTheShare) {
         const char* number;
         bool takes;
     } rows[] = {
-        {"", "99", true},           {",\"rollout\":100", "99", true},
-        {",\"rollout\":5", "4", true}, {",\"rollout\":5", "5", false},
-        {",\"rollout\":1", "0", true}, {",\"rollout\":50", "73", false},
-        {",\"rollout\":0", "0", false}, {",\"rollout\":101", "0", false},
-        {",\"rollout\":\"50\"", "0", false}, {",\"rollout\":5.5", "0", false},
+        {"", "99", true},
+        {",\"rollout\":100", "99", true},
+        {",\"rollout\":5", "4", true},
+        {",\"rollout\":5", "5", false},
+        {",\"rollout\":1", "0", true},
+        {",\"rollout\":50", "73", false},
+        {",\"rollout\":0", "0", false},
+        {",\"rollout\":101", "0", false},
+        {",\"rollout\":\"50\"", "0", false},
+        {",\"rollout\":5.5", "0", false},
     };
     for (const auto& row : rows) {
         ResetUpdateState();
