@@ -15,6 +15,7 @@
 #include "config/settings.h"
 #include "log/traffic_log.h"
 #include "platform/clock.h"
+#include "platform/launcher.h"
 #include "platform/process_list.h"
 #include "platform/system.h"
 #include "relay/relay_session.h"
@@ -216,6 +217,14 @@ int CBriskenDlg::DoModal(IMainWindowView& view) {
         view.PostQuit();
     } else if (!started || m_closeQueued) {
         view.PostClose();
+    } else if (m_options.confirmStart) {
+        m_options.confirmStart();
+    } else {
+        // The start has reached the point where the program serves the
+        // terminal: only now does an update count as a clean start, and only
+        // now is a crash worth a restart.
+        ConfirmCleanStart(g_paths);
+        platform::RegisterCrashRestart();
     }
     if (!m_destroyed) view.RunModal();
     m_running = false;

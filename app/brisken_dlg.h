@@ -90,6 +90,10 @@ struct StartOptions {
     std::function<void(int ms)> sleepMs;
     std::function<void(IUpdateHost&)> installSelf;
     std::function<int(IUpdateHost&)> checkUpdate;
+    // Once the start serves the terminal: the clean-start mark the update
+    // waits for, and the restart after a crash (default: ConfirmCleanStart
+    // with the path values, platform::RegisterCrashRestart).
+    std::function<void()> confirmStart;
     PortSource portSource = nullptr;  // the serial ports the system reports
     SettingDlgServices settings;      // its port source defaults to portSource
     DownloadFn download;              // the download window's worker

@@ -12,6 +12,19 @@ namespace platform {
 // it could not be started.
 int LaunchScriptDetached(const std::string& script, const std::string& workDir);
 
+// Ends a script launched above that never began to run, waiting (bounded) for
+// its end; Windows ends it through the handle kept since its launch, so a
+// reused process id is never hit. Linux ends it only while that pid still runs
+// the script's shell.
+void EndLaunchedScript(int pid);
+// Lets go of what is kept of a launched script (Windows: its handle).
+void ForgetLaunchedScript(int pid);
+
+// Asks the system to start the program again after a crash or a hang
+// (Windows Error Reporting; nothing on Linux, where the session has no such
+// service).
+void RegisterCrashRestart();
+
 // The bytes a script file holds for a UTF-8 text: Windows writes the console
 // (OEM) code page that cmd.exe reads batch files in; Linux keeps UTF-8. ""
 // when the text cannot be written there as it is (a character the code page
@@ -26,9 +39,10 @@ std::string ScriptFileBytes(const std::string& text);
 // names on that volume): no script names it then.
 std::string ScriptPathText(const std::string& path);
 
-// True when a script in dir can be run there: cmd.exe cannot take a network
-// folder (\\server\share\...) as its current directory and would look for
-// the script elsewhere, so on Windows such a folder is no place for one.
+// True when a script may be placed in dir: never on a network folder or drive
+// (cmd.exe cannot take \\server\share\... as its current directory, and a
+// share is others' to write) nor on a removable one (a USB stick pulled while
+// the script runs ends it half-way).
 bool ScriptFolderUsable(const std::string& dir);
 
 // This process's id.

@@ -6,9 +6,11 @@ set -eu
 usage() {
     cat <<'EOF'
 usage: tools/make-release.sh --platform windows|linux --version V --host URL
-                             --key RELEASE_KEY.pem --out DIR
+                             --key RELEASE_KEY.pem --out DIR --after V|ANSWER|none
+                             [--rollout N] [--dry-run]
                              [--cert CERT.p12 --cert-password-file FILE] [--timestamp URL]
                              [--arch x86|x64]
+       tools/make-release.sh --set-rollout N --answer DIR/brisken/brisken_ver.php
 
 Builds the shop program (Release) of version V for the platform, with the
 update server URL and the public half of the release key compiled in, and
@@ -27,6 +29,21 @@ writes into DIR (which must not exist yet) what the update server serves:
                         public half the program carries; the answer's "sig"
                         is made with it
   --out DIR             the release folder to write; never overwritten
+  --after V|FILE        the release the shops run now: its version, or the
+                        answer file the update server serves now ("none"
+                        for the very first release). V is refused unless
+                        the program ranks it above that: it reads a version
+                        as its digits without the dots, one number, so
+                        2.0.0.10 (20010) ranks above 2.0.1.0 (2010). Keep
+                        every part the same width: start a part at 10 (or
+                        100), as in 2.0.10.10, 2.0.10.11, ... 2.0.11.10
+  --rollout N           the share of shops (1 to 100 per cent) that take the
+                        release now; without it, every shop
+  --dry-run             check everything, build nothing
+  --set-rollout N --answer FILE
+                        sets the share of a release already made in its
+                        answer file (the signature does not cover it): no
+                        build, no signing
   --cert FILE           Windows: the Authenticode certificate and its key,
                         PKCS#12; the program is signed with it (SHA-256). The
                         key must be RSA: Windows 11's Smart App Control blocks
@@ -61,11 +78,26 @@ here=$(cd "$(dirname "$0")" && pwd)
 src=$(dirname "$here")
 
 platform="" version="" host="" key="" out="" cert="" passfile="" timestamp="" arch=""
+after="" rollout="" dryrun=0 setrollout="" answer=""
 while [ $# -gt 0 ]; do
     case "$1" in
     --help | -h)
         usage
         exit 0
+        ;;
+    --dry-run)
+        dryrun=1
+        shift
+        ;;
+    --after | --rollout | --set-rollout | --answer)
+        [ $# -ge 2 ] || fail "$1 needs a value"
+        case "$1" in
+        --after) after=$2 ;;
+        --rollout) rollout=$2 ;;
+        --set-rollout) setrollout=$2 ;;
+        --answer) answer=$2 ;;
+        esac
+        shift 2
         ;;
     --platform | --version | --host | --key | --out | --cert | --cert-password-file | --timestamp | --arch)
         [ $# -ge 2 ] || fail "$1 needs a value"
@@ -89,6 +121,39 @@ while [ $# -gt 0 ]; do
         ;;
     esac
 done
+
+# ---- The staged rollout and the order of releases.
+
+# A share: a whole number from 1 to 100.
+check_share() {
+    printf '%s\n' "$1" | grep -Eqx '[1-9][0-9]?|100' || fail "$2 \"$1\" is not a share from 1 to 100"
+}
+
+# The program's own comparison: a version is its text without the dots, read
+# as one decimal number (a double, as the program reads it; awk's numbers are
+# doubles too). True when $1 ranks above $2.
+ranks_above() {
+    awk -v a="$(printf '%s' "$1" | tr -d .)" -v b="$(printf '%s' "$2" | tr -d .)" \
+        'BEGIN { exit !((a + 0) > (b + 0)) }'
+}
+
+# The "version" of a one-line answer file.
+answer_version() {
+    head -n 1 "$1" | sed -n 's/.*"version":"\([^"]*\)".*/\1/p'
+}
+
+# --set-rollout: the share in an answer already made, the rest kept as it is.
+if [ -n "$setrollout" ]; then
+    check_share "$setrollout" --set-rollout
+    [ -n "$answer" ] || fail "--set-rollout needs --answer FILE"
+    [ -r "$answer" ] && [ "$(wc -l <"$answer")" -eq 1 ] && head -n 1 "$answer" | grep -q '^{"status":"ok",.*}$' ||
+        fail "--answer $answer is not a one-line answer file made by make-release"
+    line=$(sed -e 's/,"rollout":[0-9]*//' -e "s/}\$/,\"rollout\":$setrollout}/" "$answer")
+    printf '%s\n' "$line" >"$answer.new" && mv -f "$answer.new" "$answer" || fail "$answer could not be written"
+    echo "make-release: $answer now offers $(answer_version "$answer") to $setrollout % of the shops"
+    exit 0
+fi
+[ -z "$rollout" ] || check_share "$rollout" --rollout
 
 # Everything is checked before the build, which takes minutes.
 for opt in platform version host key out; do
@@ -149,6 +214,22 @@ elif [ -n "$arch" ]; then
 fi
 [ "$platform" = linux ] || command -v osslsigncode >/dev/null || fail "osslsigncode is missing (./setup.sh windows)"
 [ ! -e "$out" ] || fail "$out exists already: a release folder is never overwritten"
+# A release that does not rank above the one the shops run is never taken (or,
+# replayed, would rank above a newer one): refused.
+[ -n "$after" ] || fail "--after is missing: the version the shops run now, or its answer file (--after none for the first release)"
+if [ "$after" != none ]; then
+    current=$after
+    if [ -f "$after" ]; then
+        current=$(answer_version "$after")
+        [ -n "$current" ] || fail "--after $after holds no version"
+    fi
+    ranks_above "$version" "$current" ||
+        fail "--version $version does not rank above $current (the program compares the digits without the dots: $(printf '%s' "$version" | tr -d .) against $(printf '%s' "$current" | tr -d .)); keep every part the same width (README)"
+fi
+if [ $dryrun -eq 1 ]; then
+    echo "make-release: $platform $version would be built (dry run)"
+    exit 0
+fi
 
 abs() { (cd "$(dirname "$1")" && echo "$(pwd)/$(basename "$1")"); }
 key=$(abs "$key")
@@ -240,8 +321,10 @@ fi
 
 # The update's own signature, made last: Authenticode changes the bytes.
 sig=$("$here/sign-release.sh" "$key" "$version" "$served")
-printf '{"status":"ok","version":"%s","url":"%s","sig":"%s"}\n' \
-    "$version" "$base/brisken/$exe" "$sig" >"$out/brisken/brisken_ver.php"
+share=""
+[ -z "$rollout" ] || share=",\"rollout\":$rollout"
+printf '{"status":"ok","version":"%s","url":"%s","sig":"%s"%s}\n' \
+    "$version" "$base/brisken/$exe" "$sig" "$share" >"$out/brisken/brisken_ver.php"
 
 cat <<EOF
 make-release: $platform${arch:+ $arch} release $version in $out

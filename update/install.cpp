@@ -121,8 +121,8 @@ void InstallSelf(IUpdateHost& host, const UpdateOptions& options) {
     // Both scripts are written before either is launched; the restart is
     // launched first, so a clean-up that then fails to start leaves only a
     // restart that finds this copy still running (a second copy ends at once).
-    // Until both run, this copy goes on from where it is and keeps its
-    // autostart entry and its launcher.
+    // Until both run (each has left its mark), this copy goes on from where it
+    // is and keeps its autostart entry and its launcher.
     std::string oldExe = p.exePath;
     std::string oldDir = p.exeDir;
     std::string target = installedExe;
@@ -147,7 +147,12 @@ void InstallSelf(IUpdateHost& host, const UpdateOptions& options) {
     const std::string again = options.desktopDir ? options.desktopDir() : std::string();
     if (!again.empty()) RemoveFile(JoinPath(again, shortcutName));
     host.ClearConfirmExit();
-    if (options.deleteAutoRun) options.deleteAutoRun();
+    // A reinstall over an installed gateway keeps its start with the session:
+    // the registration, where there is one, now names the installed copy.
+    if (options.moveAutoRun)
+        options.moveAutoRun(installedExe);
+    else
+        MoveAutostart(p.exeBase, installedExe);
     MarkRelocationQueued();
     host.PostQuit();
 }

@@ -11,6 +11,9 @@
 
 // How long a script waits for the program to end and its file to be free.
 constexpr int kScriptWaitSeconds = 120;
+// How long the update script gives the new program to confirm its clean start
+// before it puts the old one back.
+constexpr int kConfirmSeconds = 60;
 
 // How a script runs: what it waits for and where the program it starts runs.
 struct ScriptRun {
@@ -20,7 +23,14 @@ struct ScriptRun {
     // folder that is gone by then) gives it the script's own folder.
     std::string startDir;
     int waitSeconds = kScriptWaitSeconds;  // the bound on every wait
+    // Made by the script's first command, so the program knows the script has
+    // begun to run ("" = none).
+    std::string runMark;
+    int confirmSeconds = kConfirmSeconds;  // the update's wait for a clean start
 };
+
+// The mark a script leaves as it begins: its own path and ".run".
+std::string ScriptRunMark(const std::string& script);
 
 // A script's file name from its base: "update_brisken" gives
 // "update_brisken.sh" or "update_brisken.bat".
@@ -34,11 +44,14 @@ std::string ShQuote(const std::string& text);
 std::string JoinPath(const std::string& dir, const std::string& name);
 
 // update_brisken: stages the download beside installedExe as "<exe>.new",
-// moves it over installedExe once the program has ended and starts it. A
-// missing download, a copy or a move that fails (the move retried until the
-// wait runs out) start the installed program as it is.
+// keeps a copy of the program as "<exe>.old", moves the new one over
+// installedExe once the program has ended and starts it. A missing download,
+// a copy or a move that fails (the move retried until the wait runs out)
+// start the installed program as it is. A new program that has not made
+// startedMark within the run's confirmSeconds is ended and the old one is put
+// back (retried within the wait) and started.
 std::string UpdateScriptText(const ScriptRun& run, const std::string& downloadPath,
-                             const std::string& installedExe);
+                             const std::string& installedExe, const std::string& startedMark);
 
 // killfile: removes the old executable, its settings file and its CATLOG
 // folder from the old executable's folder once the program has ended, and

@@ -54,8 +54,15 @@ std::optional<UpdateAnswer> ParseUpdateAnswer(const std::string& line) {
         out.assign(it->value.GetString(), it->value.GetStringLength());
         return true;
     };
-    if (!take("status", answer.status) || !take("version", answer.version) || !take("url", answer.url))
+    if (!take("status", answer.status) || !take("version", answer.version) ||
+        !take("url", answer.url))
         return std::nullopt;
     take("sig", answer.sig);
+    const auto rollout = doc.FindMember("rollout");
+    if (rollout != doc.MemberEnd()) {
+        if (!rollout->value.IsInt() || rollout->value.GetInt() < 1 || rollout->value.GetInt() > 100)
+            return std::nullopt;
+        answer.rollout = rollout->value.GetInt();
+    }
     return answer;
 }

@@ -19,10 +19,15 @@ struct UpdateAnswer {
     std::string version;  // dotted numbers
     std::string url;      // where the new executable is
     std::string sig;      // base64 signature of the release; "" when there is none
+    // The share of installations (percent) that take this version now; the
+    // signature does not cover it, so a share is raised without signing again.
+    int rollout = 100;
 };
 
 // Parses the first answer line: a JSON object whose "status", "version" and
 // "url" are strings (the first of repeated keys counts). Anything else - not
 // JSON, not an object, a key missing or not a string - is no answer. "sig" is
 // optional (a value that is not a string counts as none); other keys are ignored.
+// "rollout" is optional (missing: 100); one that is there must be a whole number
+// from 1 to 100, or the answer is none (a share mistyped never reaches everyone).
 std::optional<UpdateAnswer> ParseUpdateAnswer(const std::string& line);

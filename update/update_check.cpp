@@ -1,13 +1,17 @@
 #include "update/update_check.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "config/autostart.h"
 #include "config/settings.h"
+#include "platform/autostart.h"
+#include "platform/clock.h"
 #include "platform/desktop.h"
 #include "platform/http.h"
 #include "platform/launcher.h"
@@ -83,6 +87,49 @@ bool SkipVersion(const std::string& memory, const std::string& version, int64_t 
 
 }  // namespace
 
+std::string CleanStartMark(const PathValues& paths) {
+    return paths.installDir.empty() ? std::string()
+                                    : JoinPath(paths.installDir, paths.exeBase + ".started");
+}
+
+void ConfirmCleanStart(const PathValues& paths) {
+    const std::string installed = JoinPath(paths.installDir, paths.exeName);
+    if (paths.installDir.empty() || paths.exePath.empty() ||
+        !platform::SameFile(paths.exePath, installed))
+        return;
+    if (std::FILE* f = platform::CreatePrivateFile(CleanStartMark(paths))) {
+        std::fputs(platform::OwnFileVersion().c_str(), f);
+        std::fclose(f);
+    }
+}
+
+void MoveAutostart(const std::string& name, const std::string& exe) {
+    if (platform::AutostartExists(name))
+        platform::SetAutostart(name, platform::AutostartCommand(exe));
+}
+
+int RolloutNumber(const PathValues& paths) {
+    // Drawn once per installation and kept, so a shop does not get a new
+    // chance at every start; a file that does not hold a number is drawn anew.
+    const std::string file = paths.installDir.empty()
+                                 ? std::string()
+                                 : JoinPath(paths.installDir, paths.exeBase + ".rollout");
+    const std::string text = ReadTextFile(file);
+    char* end = nullptr;
+    const long kept = std::strtol(text.c_str(), &end, 10);
+    if (end != text.c_str() && (*end == '\n' || *end == '\0') && kept >= 0 && kept <= 99)
+        return static_cast<int>(kept);
+    std::random_device device;
+    const int drawn = static_cast<int>(std::uniform_int_distribution<int>(0, 99)(device));
+    if (!file.empty()) {
+        if (std::FILE* f = platform::CreatePrivateFile(file)) {
+            std::fputs((std::to_string(drawn) + "\n").c_str(), f);
+            std::fclose(f);
+        }
+    }
+    return drawn;
+}
+
 bool DownloadWindowCreated() { return s_downloadWindowCreated.load(); }
 void MarkDownloadWindowCreated() { s_downloadWindowCreated = true; }
 bool RelocationQueued() { return s_relocationQueued.load(); }
@@ -100,7 +147,7 @@ UpdateOptions::UpdateOptions()
       networkUp(&platform::HasNetworkConnection),
       desktopDir(&platform::DesktopDir),
       launch(&platform::LaunchScriptDetached),
-      deleteAutoRun(&DeleteAutoRunValue) {
+      endScript(&platform::EndLaunchedScript) {
     std::error_code ec;
     const auto temp = std::filesystem::temp_directory_path(ec);
     if (!ec) tempDir = platform::PathText(temp);
@@ -124,6 +171,15 @@ int ScriptPid(const UpdateOptions& options) {
     return options.pid != 0 ? options.pid : platform::CurrentProcessId();
 }
 
+// A private file (a script is re-read by its interpreter while it runs: no
+// other account may write into it), replaced whole.
+bool WritePrivateFile(const std::string& path, const std::string& bytes) {
+    std::FILE* f = platform::CreatePrivateFile(path);
+    if (f == nullptr) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && written;
+}
+
 bool WriteTextFile(const std::string& path, const std::string& text) {
     std::ofstream out(platform::FsPath(path), std::ios::binary | std::ios::trunc);
     if (!out) return false;
@@ -134,7 +190,7 @@ bool WriteTextFile(const std::string& path, const std::string& text) {
 
 bool WriteScriptFile(const std::string& path, const std::string& text) {
     const std::string bytes = platform::ScriptFileBytes(text);
-    return !bytes.empty() && WriteTextFile(path, bytes);
+    return !bytes.empty() && WritePrivateFile(path, bytes);
 }
 
 bool ForScript(std::initializer_list<std::string*> paths) {
@@ -151,7 +207,7 @@ std::string PlaceScript(const UpdateOptions& options, const std::string& base,
     // the script starts it, it runs in the script's folder.
     std::string startDir = WorkDir(options);
     if (!startDir.empty() && !ForScript({&startDir})) startDir.clear();
-    const std::string folders[] = {WorkDir(options), options.paths.installDir, options.tempDir};
+    const std::string folders[] = {options.paths.installDir, options.tempDir};
     for (const std::string& dir : folders) {
         if (dir.empty() || !platform::IsDirectory(dir) || !platform::ScriptFolderUsable(dir))
             continue;
@@ -162,11 +218,14 @@ std::string PlaceScript(const UpdateOptions& options, const std::string& base,
         run.self = path;
         run.startDir = startDir;
         run.waitSeconds = options.scriptWaitSeconds;
+        run.confirmSeconds = options.confirmSeconds;
         if (!ForScript({&run.self})) continue;
+        run.runMark = ScriptRunMark(run.self);
         const std::string text = make(run);
         if (text.empty()) return {};  // a path of the script's own cannot be named anywhere
-        if (WriteScriptFile(path, text)) return path;
         std::error_code ec;
+        std::filesystem::remove(platform::FsPath(ScriptRunMark(path)), ec);
+        if (WriteScriptFile(path, text)) return path;
         std::filesystem::remove(platform::FsPath(path), ec);
     }
     return {};
@@ -176,9 +235,29 @@ bool LaunchScript(const UpdateOptions& options, const std::string& script) {
     const size_t sep = script.find_last_of(platform::PathSeparator() == '\\' ? "\\/" : "/");
     const std::string dir =
         sep == std::string::npos ? std::string() : script.substr(0, sep == 0 ? 1 : sep);
-    if (options.launch && options.launch(script, dir) > 0) return true;
+    const std::string mark = ScriptRunMark(script);
     std::error_code ec;
+    const int pid = options.launch ? options.launch(script, dir) : -1;
+    if (pid > 0) {
+        // A started interpreter is not a running script: a policy that
+        // disables scripts, or a scanner that blocks a fresh one, lets it
+        // start and end (or hang) without a line run. Only the script's mark
+        // lets the program end.
+        const int64_t until = platform::MonotonicMs() + options.scriptStartMs;
+        for (;;) {
+            if (std::filesystem::exists(platform::FsPath(mark), ec)) {
+                std::filesystem::remove(platform::FsPath(mark), ec);
+                platform::ForgetLaunchedScript(pid);
+                return true;
+            }
+            const int64_t left = until - platform::MonotonicMs();
+            if (left <= 0) break;
+            platform::SleepMs(static_cast<int>(std::min<int64_t>(left, 50)));
+        }
+        if (options.endScript) options.endScript(pid);
+    }
     std::filesystem::remove(platform::FsPath(script), ec);
+    std::filesystem::remove(platform::FsPath(mark), ec);
     return false;
 }
 
@@ -207,10 +286,16 @@ int CheckUpdate(IUpdateHost& host, const UpdateOptions& options) {
     if (!options.paths.installDir.empty() &&
         !platform::IsOwnWritableDirectory(options.paths.installDir))
         return 1;
+    if (answer->rollout < 100 && RolloutNumber(options.paths) >= answer->rollout) return 1;
 
     host.SetShowAllowed(false);
     MarkDownloadWindowCreated();
     const int startResult = (answer->url.empty() || options.paths.installDir.empty()) ? -1 : 0;
+    // From here the version counts as tried: a download that fails its checks
+    // (cut short, not an executable, a bad or missing signature), an install
+    // that fails, or a new program put back by its script, is not tried again
+    // at every start.
+    if (startResult == 0) WriteTextFile(memory, RememberedVersion(answer->version, now));
     int result = host.RunDownloadWindow(answer->url, downloadPath, startResult);
     // The signature is checked on the finished file, before anything is
     // written over; a file that fails it is a failed download.
@@ -219,17 +304,14 @@ int CheckUpdate(IUpdateHost& host, const UpdateOptions& options) {
         result = 0;
     }
     if (result == 1) {
-        // From here the version counts as tried: should its install fail (no
-        // script, or a replace the script could not make), the program that
-        // goes on, or is started again, does not end for it at every start.
-        WriteTextFile(memory, RememberedVersion(answer->version, now));
         std::string download = downloadPath;
         std::string installedExe = JoinPath(options.paths.installDir, options.paths.exeName);
-        const bool named = ForScript({&download, &installedExe});
+        std::string startedMark = CleanStartMark(options.paths);
+        const bool named = ForScript({&download, &installedExe, &startedMark});
         const std::string script =
             !named ? std::string()
                    : PlaceScript(options, "update_brisken", [&](const ScriptRun& run) {
-                         return UpdateScriptText(run, download, installedExe);
+                         return UpdateScriptText(run, download, installedExe, startedMark);
                      });
         if (script.empty() || !LaunchScript(options, script)) result = 0;
     }

@@ -40,16 +40,20 @@ struct UpdateOptions {
     PathValues paths;        // default: g_paths at construction
     std::string host;        // update server "[https://]host[:port]"; default BRISKEN_UPDATE_HOST
     std::string ownVersion;  // default platform::OwnFileVersion() ("2.0.0.6")
-    // The folder a script goes to first: "" = the current directory. A folder
-    // that does not take it gives way to the install folder, then to the
-    // user's temporary folder (the session's autostart runs the program in
-    // the system folder, where a user cannot write).
+    // The folder the programs the scripts start run in: "" = the current
+    // directory. Scripts never go there (a USB stick pulled, a Downloads
+    // folder others write into): they go to the install folder, else the
+    // user's temporary folder, never to a removable or network drive.
     std::string workDir;
     std::string tempDir;  // default: the user's temporary folder
     // Whether a folder may take a script; null: any folder whose file write
     // succeeds (tests, which run as root, say which folders refuse).
     std::function<bool(const std::string& dir)> folderWritable;
     int scriptWaitSeconds = kScriptWaitSeconds;  // the bound on each wait of a script
+    int confirmSeconds = kConfirmSeconds;        // the update's wait for a clean start
+    // How long the program waits for a launched script's mark before it takes
+    // the launch for failed, ends the script's process and goes on.
+    int scriptStartMs = 5000;
     // Seconds since the epoch (the failed-install memory's clock).
     std::function<int64_t()> nowSeconds;
     int pid = 0;                  // the process the scripts wait for; 0 = this process
@@ -64,8 +68,28 @@ struct UpdateOptions {
     // Launches a script detached in its own folder; returns its process id or
     // -1 (the program then does not end).
     std::function<int(const std::string& script, const std::string& workDir)> launch;
-    std::function<int()> deleteAutoRun;  // default: DeleteAutoRunValue
+    // Ends a launched script whose mark never came (default:
+    // platform::EndLaunchedScript).
+    std::function<void(int pid)> endScript;
+    // After a relocation: points the autostart registration, where there is
+    // one, at the installed copy (default: MoveAutostart of paths.exeBase).
+    std::function<void(const std::string& installedExe)> moveAutoRun;
 };
+
+// The mark the installed program leaves in the install folder once its start
+// has reached the point where it serves the terminal ("<ExeBase>.started"):
+// the update script keeps the old program until it sees it.
+std::string CleanStartMark(const PathValues& paths);
+// Leaves that mark, when the running program is the installed one.
+void ConfirmCleanStart(const PathValues& paths);
+
+// Points the autostart registration of that name, where there is one, at exe;
+// makes none where none was.
+void MoveAutostart(const std::string& name, const std::string& exe);
+
+// The drawn number of the staged rollout (0-99): read from
+// "<ExeBase>.rollout" in the install folder, or drawn once and kept there.
+int RolloutNumber(const PathValues& paths);
 
 // The version check. Returns -123 when there is no network connection (nothing
 // else is done), 1 otherwise: also when the server cannot be reached or its
@@ -74,11 +98,15 @@ struct UpdateOptions {
 // fails, or with an update key its signature ("sig") is missing or wrong, or
 // the update script cannot be written or launched, it removes the download,
 // shows "업데이트 실패" and returns 1; start-up goes on with the installed
-// version. A version whose install was attempted is remembered in the install
-// folder and not downloaded again for a day unless the server names another
-// one: a program whose replace failed is started again by its script and must
-// not end for the same version at every start. An account that does not own
-// the install folder (another account of the PC) downloads nothing, quietly.
+// version. A version whose download or install was attempted is remembered in
+// the install folder and not downloaded again for a day unless the server
+// names another one: a download that failed its checks, or a program whose
+// replace failed or that was put back after a start that did not confirm, must
+// not cost the shop the same failure at every start. An answer's "rollout"
+// (1-100) is the share of installations that take the version: only those
+// whose RolloutNumber is below it.
+// An account that does not own the install folder (another account of the
+// PC) downloads nothing, quietly.
 int CheckUpdate(IUpdateHost& host, const UpdateOptions& options = {});
 
 // The install step, run before CheckUpdate at every start with a network

@@ -1,5 +1,9 @@
 #include <elf.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -7,6 +11,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <string>
 
 #include "brisken_version.h"
 #include "platform/launcher.h"
@@ -135,6 +141,57 @@ std::string ScriptFileBytes(const std::string& text) { return text; }
 
 std::string ScriptPathText(const std::string& path) { return path; }
 
-bool ScriptFolderUsable(const std::string&) { return true; }
+namespace {
+
+std::string ReadSmallFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// True when the block device holding dir (or the disk of its partition) says
+// it is removable.
+bool OnRemovableDisk(const struct stat& st) {
+    const std::string dev = "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" +
+                            std::to_string(minor(st.st_dev));
+    const std::string own = ReadSmallFile(dev + "/removable");
+    if (!own.empty()) return own[0] == '1';
+    // A partition: its disk is the folder above it.
+    return ReadSmallFile(dev + "/../removable").rfind('1', 0) == 0;
+}
+
+}  // namespace
+
+bool ScriptFolderUsable(const std::string& dir) {
+    struct statfs fs {};
+    struct stat st {};
+    if (statfs(dir.c_str(), &fs) != 0 || stat(dir.c_str(), &st) != 0) return false;
+    // NFS, SMB, CIFS (both signatures), AFS, 9p: a share is others' to write.
+    const unsigned long type = static_cast<unsigned long>(fs.f_type);
+    for (const unsigned long network :
+         {0x6969UL, 0x517BUL, 0xFF534D42UL, 0xFE534D42UL, 0x5346414FUL, 0x01021997UL})
+        if (type == network) return false;
+    return !OnRemovableDisk(st);
+}
+
+void EndLaunchedScript(int pid) {
+    if (pid <= 0) return;
+    // Only while that pid still runs our shell: an id taken by another
+    // process since is left alone.
+    const std::string proc = "/proc/" + std::to_string(pid);
+    if (ReadSmallFile(proc + "/cmdline").rfind(std::string("/bin/sh\0", 8), 0) != 0) return;
+    if (::kill(pid, SIGKILL) != 0) return;
+    // Not our child (it was started through a middle process): the system
+    // reaps it; the wait is bounded.
+    for (int i = 0; i < 100 && ::access(proc.c_str(), F_OK) == 0; ++i) {
+        const std::string stat = ReadSmallFile(proc + "/stat");
+        const size_t close = stat.rfind(')');
+        if (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z') break;
+        ::usleep(20000);
+    }
+}
+
+void ForgetLaunchedScript(int) {}
+
+void RegisterCrashRestart() {}
 
 }  // namespace platform

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <vector>
 
 #include "platform/launcher.h"
@@ -39,7 +41,41 @@ std::wstring ShortName(const std::wstring& path) {
     return out;
 }
 
+// The launched scripts' process handles, kept until the script is known to run
+// or has been ended, so the end never reaches a process that took a reused id.
+std::mutex s_launchedMutex;
+std::map<int, HANDLE> s_launched;
+
+HANDLE TakeLaunched(int pid) {
+    const std::lock_guard<std::mutex> lock(s_launchedMutex);
+    const auto found = s_launched.find(pid);
+    if (found == s_launched.end()) return nullptr;
+    const HANDLE h = found->second;
+    s_launched.erase(found);
+    return h;
+}
+
 }  // namespace
+
+void EndLaunchedScript(int pid) {
+    const HANDLE h = TakeLaunched(pid);
+    if (h == nullptr) return;
+    // Ending is asynchronous: the wait is what lets its script file go.
+    if (TerminateProcess(h, 1)) WaitForSingleObject(h, 2000);
+    CloseHandle(h);
+}
+
+void ForgetLaunchedScript(int pid) {
+    if (const HANDLE h = TakeLaunched(pid)) CloseHandle(h);
+}
+
+void RegisterCrashRestart() {
+    // No command line: the program starts as the session's autostart starts
+    // it. Windows restarts only a program that has run for 60 s, so a copy
+    // that fails at its start is not restarted in a loop. An update or a
+    // restart of the system has its own way back (the script, the autostart).
+    RegisterApplicationRestart(nullptr, RESTART_NO_PATCH | RESTART_NO_REBOOT);
+}
 
 int LaunchScriptDetached(const std::string& script, const std::string& workDir) {
     const std::wstring file = win::Wide(script);
@@ -79,8 +115,14 @@ int LaunchScriptDetached(const std::string& script, const std::string& workDir) 
     }
     if (!made) return -1;
     CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return static_cast<int>(pi.dwProcessId);
+    const int pid = static_cast<int>(pi.dwProcessId);
+    const std::lock_guard<std::mutex> lock(s_launchedMutex);
+    const auto [it, added] = s_launched.emplace(pid, pi.hProcess);
+    if (!added) {
+        CloseHandle(it->second);  // an id whose script has gone and was reused
+        it->second = pi.hProcess;
+    }
+    return pid;
 }
 
 int CurrentProcessId() { return static_cast<int>(GetCurrentProcessId()); }
@@ -146,7 +188,13 @@ std::string ScriptFileBytes(const std::string& text) {
 bool ScriptFolderUsable(const std::string& dir) {
     const bool network =
         dir.size() >= 2 && (dir[0] == '\\' || dir[0] == '/') && (dir[1] == '\\' || dir[1] == '/');
-    return !network;
+    if (network) return false;
+    // The volume the folder is on (a mounted folder counts as its own volume):
+    // only a fixed disk or a RAM disk takes a script.
+    wchar_t volume[MAX_PATH + 1] = {};
+    if (!GetVolumePathNameW(win::Wide(dir).c_str(), volume, MAX_PATH)) return false;
+    const UINT type = GetDriveTypeW(volume);
+    return type == DRIVE_FIXED || type == DRIVE_RAMDISK;
 }
 
 std::string ScriptPathText(const std::string& path) {

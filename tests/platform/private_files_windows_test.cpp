@@ -263,6 +263,11 @@ TEST_F(PrivateFiles, TraceAndDownloadArePrivateTheProgramIsShared) {
          [&] { std::fclose(platform::CreatePrivateFile(home / "UpdateFile.sob")); },
          {home / "UpdateFile.sob"},
          Private_},
+        {"a self-management script in the install folder",
+         [] {},
+         [&] { UninstallSelf(options); },
+         {home / "QAVEX/killfileall.bat"},
+         Private_},
         {"another account's trace folder that others may write",
          [&] {
              fs::create_directories(home / "log3");

@@ -93,20 +93,29 @@ until grep -q "server started" "$work/lighttpd-error.log" 2>/dev/null; do
     sleep 0.1
 done
 
+after=none
 for version in 2.0.0.6 2.0.0.7; do
     step "making release $version"
+    # 2.0.0.7 goes first to 1 % of the shops, then to every shop (below).
+    share=""
+    [ "$version" != 2.0.0.7 ] || share="--rollout 1"
     # The release, not the build a shop starts from, is time-stamped.
     [ "$platform:$version" != windows:2.0.0.7 ] || set -- "$@" --timestamp "http://127.0.0.1:$port/tsa.cgi"
     start=$(date +%s)
+    # shellcheck disable=SC2086
     "$tools/make-release.sh" --platform "$platform" --version "$version" --host "127.0.0.1:$port" \
-        --key "$work/release-key.pem" --out "$work/release-$version" "$@"
+        --key "$work/release-key.pem" --out "$work/release-$version" --after "$after" $share "$@"
+    after=$work/release-$version/brisken/brisken_ver.php
     step "release $version made in $(($(date +%s) - start)) s (load: $(cut -d' ' -f1-3 /proc/loadavg))"
 done
 exe=brisken
 [ "$platform" = linux ] || exe=brisken.exe
 served=$work/release-2.0.0.7/brisken/$exe
-grep -q '^{"status":"ok","version":"2.0.0.7","url":"http://127.0.0.1:'"$port"'/brisken/'"$exe"'","sig":"[A-Za-z0-9+/=]*"}$' \
+grep -q '^{"status":"ok","version":"2.0.0.7","url":"http://127.0.0.1:'"$port"'/brisken/'"$exe"'","sig":"[A-Za-z0-9+/=]*","rollout":1}$' \
     "$work/release-2.0.0.7/brisken/brisken_ver.php"
+# The share raised to every shop without building or signing again.
+"$tools/make-release.sh" --set-rollout 100 --answer "$work/release-2.0.0.7/brisken/brisken_ver.php"
+grep -q '"sig":"[A-Za-z0-9+/=]*","rollout":100}$' "$work/release-2.0.0.7/brisken/brisken_ver.php"
 if [ "$platform" = windows ]; then
     osslsigncode verify -CAfile "$work/ca.pem" -TSA-CAfile "$work/ca.pem" -in "$served" \
         >"$work/verify.log" 2>&1 || { cat "$work/verify.log"; exit 1; }

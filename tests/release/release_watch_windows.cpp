@@ -103,7 +103,8 @@ TEST(Release, SignedShopBuildUpdatesItselfToTheServedRelease) {
         if (settings != nullptr) GetDlgItemTextW(settings, 1024, shown, 32);
         EXPECT_EQ(Utf8(shown, wcslen(shown)), "2.0.0.7");
     }
-    EXPECT_FALSE(fs::exists(InstallDir() + "\\UpdateFile.sob"));
+    // The script removes the download once the new program has confirmed its start.
+    EXPECT_TRUE(WaitUntil([&] { return !fs::exists(InstallDir() + "\\UpdateFile.sob"); }, 30s));
     Clean();
 }
 

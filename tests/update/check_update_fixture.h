@@ -36,8 +36,10 @@ protected:
         options.networkUp = [] { return true; };
         options.launch = [this](const std::string& script, const std::string& dir) {
             launched.push_back(script + "|" + dir);
+            WriteFile(ScriptRunMark(script), "run");  // the script began
             return 1;
         };
+        options.scriptStartMs = 300;
         options.versionConnectMs = 2000;
         options.versionTotalMs = 2000;
         options.updateKey = "";  // a build without a key, unless a test gives one

@@ -36,12 +36,14 @@ protected:
             const std::string name = fs::path(script).filename().string();
             if (name == refuseLaunchOf) return -1;
             launched.push_back(name + "|" + dir);
+            if (name != silentScript) WriteFile(ScriptRunMark(script), "run");  // it began
             return 1;
         };
-        options.deleteAutoRun = [this] {
-            events.push_back("autorun");
-            return 1;
+        options.moveAutoRun = [this](const std::string& exe) {
+            events.push_back("autorun:" + exe);
         };
+        options.endScript = [this](int pid) { events.push_back("end:" + std::to_string(pid)); };
+        options.scriptStartMs = 300;
     }
     void TearDown() override { ResetUpdateState(); }
     void UseExecutable(const std::string& exe) {
@@ -65,4 +67,5 @@ protected:
     std::vector<std::string> launched;
     std::vector<std::string> events;
     std::string refuseLaunchOf;  // a script name whose launch fails
+    std::string silentScript;    // a script name that starts but never begins to run
 };

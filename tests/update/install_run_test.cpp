@@ -39,7 +39,7 @@ TEST_F(InstallSelfTest, LauncherNamesTheInstalledCopy) {
 
 TEST_F(InstallSelfTest, RelocationScriptRemovesTheOldLogFolderWhole) {
     Install();
-    const std::string killfile = ReadFile(home / "cwd/killfile.sh");
+    const std::string killfile = ReadFile(home / "QAVEX/killfile.sh");
     EXPECT_NE(killfile.find("rm -rf -- '" + (home / "start/CATLOG") + "'"), std::string::npos);
 }
 
@@ -168,8 +168,9 @@ TEST(ScriptsRun, WaitForTheProgramToEnd) {
     EndProcess(shell);
 }
 
-// Every way the update script can fail still ends with the installed program
-// started, in the folder the program was started from.
+// Every way the update script can fail still ends with a program started, in
+// the folder the program was started from: the new one only once it confirms
+// its clean start, else the old one put back.
 TEST(ScriptsRun, UpdateEndsWithTheInstalledProgramRunning) {
     enum Refusal {
         None,
@@ -180,33 +181,43 @@ TEST(ScriptsRun, UpdateEndsWithTheInstalledProgramRunning) {
         ProgramStays,
         StartDirGone
     };
+    enum NewProgram { Confirms, ExitsAtOnce, Crashes, Hangs };
     const struct Case {
         const char* name;
         Refusal refusal;
+        NewProgram served;
         bool replaced;
     } cases[] = {
-        {"replaced", None, true},
-        {"download missing", NoDownload, false},
-        {"download missing while the program is still ending", StillEnding, false},
-        {"copy refused", FolderReadOnly, false},
-        {"replace refused until the wait runs out", FileReadOnly, false},
-        {"program still running when the wait runs out", ProgramStays, false},
-        {"start folder gone", StartDirGone, true},
+        {"replaced", None, Confirms, true},
+        {"new program exits at once: the old one is back", None, ExitsAtOnce, false},
+        {"new program crashes: the old one is back", None, Crashes, false},
+        {"new program hangs without confirming: the old one is back", None, Hangs, false},
+        {"download missing", NoDownload, Confirms, false},
+        {"download missing while the program is still ending", StillEnding, Confirms, false},
+        {"copy refused", FolderReadOnly, Confirms, false},
+        {"replace refused until the wait runs out", FileReadOnly, Confirms, false},
+        {"program still running when the wait runs out", ProgramStays, Confirms, false},
+        {"start folder gone", StartDirGone, Confirms, true},
     };
     for (const auto& c : cases) {
         TempDir tmp;
         const std::string dir = tmp / "QA 'VEX'";
         const std::string exe = dir + "/brisken";
+        const std::string mark = dir + "/brisken.started";
         const std::string started = tmp / "started";
         fs::create_directories(dir);
         fs::create_directories(tmp / "start here");
-        const auto program = [&](const std::string& which) {
-            return "#!/bin/sh\necho \"" + which + " $PWD\" > " + ShQuote(started) + "\n";
+        const auto program = [&](const std::string& which, const std::string& then) {
+            return "#!/bin/sh\necho \"" + which + " $PWD\" > " + ShQuote(started) + "\n" + then +
+                   "\n";
         };
-        WriteFile(exe, program("old"));
+        const std::string ends[] = {": > " + ShQuote(mark), "", "kill -SEGV $$",
+                                    "exec /bin/sleep 30"};
+        const std::string newEnd = ends[c.served];
+        WriteFile(exe, program("old", ""));
         fs::permissions(exe, fs::perms::owner_all);
         if (c.refusal != NoDownload && c.refusal != StillEnding)
-            WriteFile(dir + "/UpdateFile.sob", program("new"));
+            WriteFile(dir + "/UpdateFile.sob", program("new", newEnd));
         if (c.refusal == StartDirGone) fs::remove(tmp / "start here");
         const int sleeper = c.refusal == ProgramStays ? StartProcess("/bin/sleep", {"30"}, "/", {})
                             : c.refusal == StillEnding
@@ -223,20 +234,21 @@ TEST(ScriptsRun, UpdateEndsWithTheInstalledProgramRunning) {
         if (c.refusal == FileReadOnly) mount = std::make_unique<ReadOnlyMount>(exe);
 
         const std::string script = tmp / "update_brisken.sh";
-        RunScript(
-            script,
-            UpdateScriptText(RunOf(sleeper > 0 ? sleeper : EndedPid(), script, tmp / "start here"),
-                             dir + "/UpdateFile.sob", exe),
-            tmp.path());
-        EXPECT_TRUE(WaitUntil([&] { return !ReadFile(started).empty(); }, 10s)) << c.name;
+        ScriptRun run = RunOf(sleeper > 0 ? sleeper : EndedPid(), script, tmp / "start here");
+        run.confirmSeconds = 2;
+        RunScript(script, UpdateScriptText(run, dir + "/UpdateFile.sob", exe, mark), tmp.path());
         if (reaper.joinable()) {
             EXPECT_TRUE(ended) << c.name;
             reaper.join();
         }
         const std::string where = c.refusal == StartDirGone ? tmp.path() : tmp / "start here";
-        EXPECT_EQ(ReadFile(started), std::string(c.replaced ? "new " : "old ") + where + "\n")
+        const std::string expected = std::string(c.replaced ? "new " : "old ") + where + "\n";
+        EXPECT_TRUE(WaitUntil([&] { return ReadFile(started) == expected; }, 10s))
+            << c.name << ": " << ReadFile(started);
+        EXPECT_NE(ReadFile(exe).find(c.replaced ? "echo \"new" : "echo \"old"), std::string::npos)
             << c.name;
         EXPECT_FALSE(fs::exists(dir + "/brisken.new")) << c.name;
+        EXPECT_FALSE(fs::exists(dir + "/brisken.old")) << c.name;
         mount.reset();
         if (c.refusal == ProgramStays) {
             EndProcess(sleeper);
@@ -323,15 +335,17 @@ TEST_F(SelfManagementRun, RelocatesFromAnotherFolder) {
     const int pid = Run(oldDir + "/brisken", {}, cwd);
     EXPECT_NE(ReadFile(oldDir + "/started-" + std::to_string(pid)).find("quit=1"),
               std::string::npos);
-    EXPECT_FALSE(fs::exists(home / ".config/autostart/brisken.desktop"));
+    // The autostart now starts the installed copy.
+    EXPECT_NE(ReadFile(home / ".config/autostart/brisken.desktop").find(home / "QAVEX/brisken"),
+              std::string::npos);
 
     // The installed copy starts once the old one has ended, and the old files go.
     ASSERT_TRUE(WaitUntil([&] { return !StartedIn(home / "QAVEX", pid).empty(); }, 30s));
     EXPECT_NE(StartedIn(home / "QAVEX", pid).find("install result=0 quit=0"), std::string::npos);
     EXPECT_TRUE(WaitUntil(
         [&] {
-            return !fs::exists(oldDir + "/brisken") && !fs::exists(cwd + "/killfile.sh") &&
-                   !fs::exists(cwd + "/runextern.sh");
+            return !fs::exists(oldDir + "/brisken") && !fs::exists(home / "QAVEX/killfile.sh") &&
+                   !fs::exists(home / "QAVEX/runextern.sh");
         },
         30s));
     EXPECT_FALSE(fs::exists(oldDir + "/brisken.ini"));
@@ -365,7 +379,7 @@ TEST_F(SelfManagementRun, UpdateReplacesTheInstalledExecutableAndStartsIt) {
     EXPECT_TRUE(WaitUntil(
         [&] {
             return !fs::exists(home / "QAVEX/UpdateFile.sob") &&
-                   !fs::exists(home / "cwd 'here'/update_brisken.sh");
+                   !fs::exists(home / "QAVEX/update_brisken.sh");
         },
         30s));
 }
@@ -424,8 +438,7 @@ TEST_F(SelfManagementRun, UninstallLeavesTheFolderAndUnrelatedFiles) {
     const int pid = Run(installed, {"uninstall"}, home / "cwd 'here'");
     EXPECT_FALSE(fs::exists(home / "Desktop/brisken.desktop"));
     EXPECT_TRUE(WaitUntil(
-        [&] { return !fs::exists(installed) && !fs::exists(home / "cwd 'here'/killfileall.sh"); },
-        30s));
+        [&] { return !fs::exists(installed) && !fs::exists(home / "QAVEX/killfileall.sh"); }, 30s));
     EXPECT_FALSE(fs::exists(home / "QAVEX/brisken.ini"));
     EXPECT_FALSE(fs::exists(home / "QAVEX/CATLOG"));
     EXPECT_TRUE(fs::is_directory(home / "QAVEX"));

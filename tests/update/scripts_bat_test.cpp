@@ -23,6 +23,7 @@ ScriptRun RunOf(const std::string& self, const std::string& startDir = "", int w
     run.self = self;
     run.startDir = startDir;
     run.waitSeconds = waitSeconds;
+    run.confirmSeconds = 3;
     return run;
 }
 
@@ -34,16 +35,18 @@ TEST(BatchScripts, QuoteEveryPathAndNameOnlyItsFiles) {
     EXPECT_NE(kill.find("if not exist \"C:\\QAVEX\\Brisken.exe\" goto done"), std::string::npos);
     EXPECT_NE(kill.find("del /f /q \"C:\\old 100%% place\\Brisken.exe\""), std::string::npos);
     EXPECT_NE(kill.find("rmdir /s /q \"C:\\old 100%% place\\CATLOG\""), std::string::npos);
-    EXPECT_NE(kill.find("ping -n 2 127.0.0.1 >nul"), std::string::npos) << "a retry waits a second";
+    EXPECT_NE(kill.find("\"%SystemRoot%\\System32\\PING.EXE\" -n 2 127.0.0.1 >nul"),
+              std::string::npos)
+        << "a retry waits a second";
     EXPECT_EQ(kill.find("/s /q \"C:\\old 100%% place\\Brisken"), std::string::npos)
         << "no /s on files";
     EXPECT_EQ(kill.find('*'), std::string::npos);
-    const std::string last = "del /f /q \"C:\\cwd\\killfile.bat\" >nul 2>&1\r\n";
-    EXPECT_EQ(kill.substr(kill.size() - last.size()), last) << "it ends by deleting itself";
+    const std::string last = "del /f /q \"C:\\cwd\\killfile.bat\" >nul 2>&1\r\n:pause\r\n";
+    EXPECT_NE(kill.find(last), std::string::npos) << "it ends by deleting itself";
 
     const std::string update =
         UpdateScriptText(RunOf("C:\\c\\update_brisken.bat", "C:\\"), "C:\\QAVEX\\UpdateFile.sob",
-                         "C:\\QAVEX\\Brisken.exe");
+                         "C:\\QAVEX\\Brisken.exe", "C:\\QAVEX\\Brisken.started");
     EXPECT_NE(
         update.find("copy /y /b \"C:\\QAVEX\\UpdateFile.sob\" \"C:\\QAVEX\\Brisken.exe.new\""),
         std::string::npos);
@@ -129,14 +132,17 @@ private:
 TEST(BatchScripts, UpdateEndsWithTheInstalledProgramRunning) {
     const std::string marker = ReadFile(STARTED_MARKER_PATH);
     ASSERT_FALSE(marker.empty());
-    const std::string newBuild = marker + std::string(512, 'N');
     enum Refusal { None, NoDownload, DownloadHeld, ProgramHeld, StartDirGone, OutsideCodePage };
     const struct Case {
         const char* name;
         Refusal refusal;
         bool replaced;
+        const char* served = "CONFIRM";  // what the new program does
     } cases[] = {
         {"replaced", None, true},
+        {"new program exits at once: the old one is back", None, false, "EXIT"},
+        {"new program crashes: the old one is back", None, false, "CRASH"},
+        {"new program hangs without confirming: the old one is back", None, false, "HANG"},
         {"download missing", NoDownload, false},
         {"copy refused", DownloadHeld, false},
         {"replace refused until the wait runs out", ProgramHeld, false},
@@ -150,7 +156,10 @@ TEST(BatchScripts, UpdateEndsWithTheInstalledProgramRunning) {
         const std::string startDir = tmp / "start here";
         fs::create_directories(platform::FsPath(dir));
         fs::create_directories(startDir);
-        std::string exe = dir + "\\brisken.exe";
+        const std::string newBuild = marker + std::string(512, 'N') + c.served;
+        // Not the gateway's own name: the script ends this user's copies of it.
+        std::string exe = dir + "\\gate.exe";
+        std::string mark = dir + "\\gate.started";
         std::string download = dir + "\\UpdateFile.sob";
         WriteFile(exe, marker);
         if (c.refusal != NoDownload) WriteFile(download, newBuild);
@@ -165,6 +174,7 @@ TEST(BatchScripts, UpdateEndsWithTheInstalledProgramRunning) {
             EXPECT_EQ(platform::ScriptPathText(oddName), "");
             exe = platform::ScriptPathText(exe);
             download = platform::ScriptPathText(download);
+            mark = platform::ScriptPathText(mark);
             if (exe.empty() || download.empty()) {
                 // No short names here: no script at all (the program goes on).
                 EXPECT_TRUE(exe.empty() && download.empty()) << c.name;
@@ -177,14 +187,18 @@ TEST(BatchScripts, UpdateEndsWithTheInstalledProgramRunning) {
         if (c.refusal == ProgramHeld) held = std::make_unique<HeldFile>(exe, FILE_SHARE_READ);
 
         const std::string script = tmp / "update_brisken.bat";
-        RunScript(script, UpdateScriptText(RunOf(script, startDir), download, exe), tmp.path());
+        RunScript(script, UpdateScriptText(RunOf(script, startDir), download, exe, mark),
+                  tmp.path());
         const std::string started = JoinPath(dir, "started.txt");
         EXPECT_TRUE(WaitUntil([&] { return !ReadFile(started).empty(); }, 20s)) << c.name;
+        // The last program started is the one that stays.
         std::istringstream lines(ReadFile(started));
         size_t size = 0;
         std::string where;
-        lines >> size;
-        std::getline(lines >> std::ws, where);
+        for (size_t s = 0; lines >> s;) {
+            size = s;
+            std::getline(lines >> std::ws, where);
+        }
         if (!where.empty() && where.back() == '\r') where.pop_back();
         EXPECT_EQ(size, (c.replaced ? newBuild : marker).size()) << c.name;
         const std::string expectedDir = c.refusal == StartDirGone ? tmp.path() : startDir;
@@ -192,7 +206,8 @@ TEST(BatchScripts, UpdateEndsWithTheInstalledProgramRunning) {
         EXPECT_TRUE(fs::equivalent(platform::FsPath(where), platform::FsPath(expectedDir), ec))
             << c.name << ": started in " << where;
         held.reset();
-        EXPECT_FALSE(fs::exists(platform::FsPath(dir + "\\brisken.exe.new"))) << c.name;
+        EXPECT_FALSE(fs::exists(platform::FsPath(dir + "\\gate.exe.new"))) << c.name;
+        EXPECT_FALSE(fs::exists(platform::FsPath(dir + "\\gate.exe.old"))) << c.name;
         WaitUntil(
             [&] {
                 return fs::remove(platform::FsPath(started), ec) ||

@@ -37,22 +37,26 @@ TEST(Scripts, KillfileNamesExactlyTheOldCopysFiles) {
     EXPECT_NE(
         text.find("rm -f -- '/old place/it'\\''s/brisken' '/old place/it'\\''s/brisken.ini'\n"),
         std::string::npos);
-    EXPECT_NE(text.find("rm -rf -- '/old place/it'\\''s/CATLOG'\n"), std::string::npos);
-    EXPECT_EQ(text.substr(text.size() - 28), "rm -f -- '/cwd/killfile.sh'\n");
+    EXPECT_NE(text.find("/bin/rm -rf -- '/old place/it'\\''s/CATLOG'\n"), std::string::npos);
+    EXPECT_EQ(text.substr(text.size() - 33), "/bin/rm -f -- '/cwd/killfile.sh'\n");
     EXPECT_EQ(text.find('\r'), std::string::npos);
 }
 
 TEST(Scripts, UpdateAndRunexternStartTheInstalledCopyInTheStartFolder) {
-    const std::string update = UpdateScriptText(RunOf(7, "/c/update_brisken.sh", "/s d"),
-                                                "/h/QAVEX/UpdateFile.sob", "/h/QAVEX/brisken");
+    const std::string update =
+        UpdateScriptText(RunOf(7, "/c/update_brisken.sh", "/s d"), "/h/QAVEX/UpdateFile.sob",
+                         "/h/QAVEX/brisken", "/h/QAVEX/brisken.started");
     EXPECT_NE(update.find("if ended && [ -f '/h/QAVEX/UpdateFile.sob' ]"), std::string::npos);
-    EXPECT_NE(update.find("cp -- '/h/QAVEX/UpdateFile.sob' '/h/QAVEX/brisken.new'"),
+    EXPECT_NE(update.find("/bin/cp -- '/h/QAVEX/UpdateFile.sob' '/h/QAVEX/brisken.new'"),
               std::string::npos);
-    EXPECT_NE(update.find("mv -f -- '/h/QAVEX/brisken.new' '/h/QAVEX/brisken'"), std::string::npos);
+    EXPECT_NE(update.find("/bin/mv -f -- '/h/QAVEX/brisken.new' '/h/QAVEX/brisken'"),
+              std::string::npos);
     EXPECT_NE(update.find("(cd -- '/s d' 2>/dev/null; exec '/h/QAVEX/brisken') </dev/null"),
               std::string::npos);
-    EXPECT_NE(update.find("rm -f -- '/h/QAVEX/UpdateFile.sob' '/c/update_brisken.sh'\n"),
-              std::string::npos);
+    EXPECT_NE(
+        update.find(
+            "/bin/rm -f -- '/h/QAVEX/UpdateFile.sob'\n/bin/rm -f -- '/c/update_brisken.sh'\n"),
+        std::string::npos);
 
     const std::string run =
         RunexternScriptText(RunOf(7, "/c/runextern.sh"), "/h/QA VEX/brisken", "/old/brisken");
@@ -63,10 +67,10 @@ TEST(Scripts, UpdateAndRunexternStartTheInstalledCopyInTheStartFolder) {
 TEST(Scripts, KillfileallNamesBothFolders) {
     const std::string text = KillfileallScriptText(RunOf(9, "/c/killfileall.sh"), "/e/", "/h/QAVEX",
                                                    "brisken", "brisken.ini");
-    EXPECT_NE(text.find("rm -f -- '/e/brisken' '/e/brisken.ini' '/h/QAVEX/brisken' "
+    EXPECT_NE(text.find("/bin/rm -f -- '/e/brisken' '/e/brisken.ini' '/h/QAVEX/brisken' "
                         "'/h/QAVEX/brisken.ini'\n"),
               std::string::npos);
-    EXPECT_NE(text.find("rm -rf -- '/e/CATLOG' '/h/QAVEX/CATLOG'\n"), std::string::npos);
+    EXPECT_NE(text.find("/bin/rm -rf -- '/e/CATLOG' '/h/QAVEX/CATLOG'\n"), std::string::npos);
 }
 
 TEST(DesktopLauncher, EscapesTheTarget) {

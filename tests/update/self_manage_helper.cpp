@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
     int result = 0;
     if (mode == "install") {
         InstallSelf(host, options);
+        if (!host.quit) ConfirmCleanStart(g_paths);  // it serves: the update may keep it
     } else if (mode == "update" && argc > 2) {
         options.host = argv[2];
         result = CheckUpdate(host, options);

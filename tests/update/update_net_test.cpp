@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/launcher.h"
+#include "platform/system.h"
 #include "tests/support/http_server.h"
 #include "tests/support/temp_dir.h"
 #include "tests/update/check_update_fixture.h"
@@ -16,6 +17,22 @@
 #include "update/update_state.h"
 
 namespace {
+
+// A stand-in interpreter that starts and runs no script.
+std::string SilentProgram() {
+#ifdef _WIN32
+    return platform::GetEnv("SystemRoot") + "\\System32\\PING.EXE";
+#else
+    return "/bin/sleep";
+#endif
+}
+std::vector<std::string> SilentArgs() {
+#ifdef _WIN32
+    return {"-n", "30", "127.0.0.1"};
+#else
+    return {"30"};
+#endif
+}
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -169,18 +186,21 @@ TEST_F(CheckUpdateTest, NewerVersionDownloadsLaunchesScriptAndQuits) {
         "show:0", "download:http://127.0.0.1:1/new|" + downloadPath + "|0", "clear", "quit",
         "show:1"};
     EXPECT_EQ(host.events, expected);
-    const std::string script = JoinPath(home / "cwd", ScriptFileName("update_brisken"));
-    ASSERT_EQ(launched, std::vector<std::string>{script + "|" + (home / "cwd")});
+    const std::string script = JoinPath(options.paths.installDir, ScriptFileName("update_brisken"));
+    ASSERT_EQ(launched, std::vector<std::string>{script + "|" + options.paths.installDir});
     // The script that waits for this process (pid 4242) and starts the
     // installed copy in the folder this one was started in.
     ScriptRun run;
     run.pid = 4242;
     run.self = platform::ScriptPathText(script);
     run.startDir = platform::ScriptPathText(home / "cwd");
+    run.runMark = ScriptRunMark(run.self);
     EXPECT_EQ(ReadFile(script),
               platform::ScriptFileBytes(UpdateScriptText(
                   run, platform::ScriptPathText(downloadPath),
-                  platform::ScriptPathText(JoinPath(options.paths.installDir, "brisken")))));
+                  platform::ScriptPathText(JoinPath(options.paths.installDir, "brisken")),
+                  platform::ScriptPathText(CleanStartMark(options.paths)))));
+    EXPECT_FALSE(fs::exists(ScriptRunMark(script))) << "the mark is taken once seen";
 }
 
 TEST_F(CheckUpdateTest, FailedDownloadSaysSoAndGoesOn) {
@@ -191,7 +211,7 @@ TEST_F(CheckUpdateTest, FailedDownloadSaysSoAndGoesOn) {
         "show:1"};
     EXPECT_EQ(host.events, expected);
     EXPECT_TRUE(launched.empty());
-    EXPECT_FALSE(fs::exists(JoinPath(home / "cwd", ScriptFileName("update_brisken"))));
+    EXPECT_FALSE(fs::exists(JoinPath(options.paths.installDir, ScriptFileName("update_brisken"))));
 }
 
 TEST_F(CheckUpdateTest, EmptyUrlDoesNotStartAndOnlyOneWindowPerProcess) {
@@ -213,11 +233,14 @@ TEST_F(CheckUpdateTest, UpdateScriptGoesToAFolderThatTakesItOrTheUpdateFails) {
         std::vector<std::string> refusedFolders;
         bool launchFails;
         std::string scriptFolder;  // "" = a failed update
+        bool silent = false;       // the interpreter starts, the script never begins
     } cases[] = {
+        {"current directory takes it", {}, false, "QAVEX"},
         {"current directory refuses", {"cwd"}, false, "QAVEX"},
         {"install folder refuses too", {"cwd", "QAVEX"}, false, "tmp"},
         {"no folder takes it", {"cwd", "QAVEX", "tmp"}, false, ""},
         {"launch fails", {}, true, ""},
+        {"script never begins", {}, false, "", true},
     };
     for (const auto& c : cases) {
         ResetUpdateState();
@@ -239,11 +262,23 @@ TEST_F(CheckUpdateTest, UpdateScriptGoesToAFolderThatTakesItOrTheUpdateFails) {
         const auto launch = options.launch;
         if (c.launchFails)
             options.launch = [](const std::string&, const std::string&) { return -1; };
+        // A stand-in interpreter that starts and does nothing: ended by the program.
+        int silentPid = -1;
+        if (c.silent)
+            options.launch = [&](const std::string&, const std::string&) {
+                return silentPid = StartProcess(SilentProgram(), SilentArgs(), home.path(), {});
+            };
+        options.endScript = [&](int pid) {
+            EXPECT_EQ(pid, silentPid) << c.name;
+            EndProcess(pid);
+            WaitChild(pid, 10s);
+        };
         EXPECT_EQ(CheckUpdate(host, options), 1) << c.name;
         options.launch = launch;
         const std::string last = c.scriptFolder.empty() ? "message:업데이트 실패" : "quit";
         EXPECT_EQ(host.events.at(host.events.size() - 2), last) << c.name;
         EXPECT_EQ(host.events.back(), "show:1") << c.name;
+        if (c.silent) EXPECT_FALSE(ProcessAlive(silentPid)) << c.name;
         if (c.scriptFolder.empty()) {
             EXPECT_FALSE(fs::exists(Download())) << c.name;
             for (const char* dir : {"cwd", "QAVEX", "tmp"})
@@ -280,17 +315,61 @@ TEST_F(CheckUpdateTest, TriedVersionIsNotDownloadedAgainForADay) {
         {"another version", "2.0.0.8", 120, true},
         {"same again", "2.0.0.8", 180, false},
         {"a day later", "2.0.0.8", 120 + 24 * 3600, true},
+        {"a download that fails its checks", "2.0.0.9", 200 + 24 * 3600, true},
+        {"is not fetched again at the next start", "2.0.0.9", 260 + 24 * 3600, false},
     };
     const int64_t start = now;
     for (const auto& step : steps) {
         ResetUpdateState();
         host.events.clear();
         now = start + step.later;
+        if (std::string(step.version) == "2.0.0.9")
+            host.download = [](const std::string&, const std::string&, int) { return 0; };
         Answer(std::string(R"({"status":"ok","version":")") + step.version +
                R"(","url":"http://127.0.0.1:1/new"})");
         EXPECT_EQ(CheckUpdate(host, options), 1) << step.name;
         EXPECT_EQ(!host.events.empty(), step.downloads) << step.name;
     }
+}
+
+// The staged rollout: an installation takes a version only when its drawn
+// number (kept across starts) is below the answer's share; no share means
+// every shop; a share that is not 1-100 is no answer.
+TEST_F(CheckUpdateTest, RolloutTakesTheVersionBelowTheShare) {
+    const std::string drawn = JoinPath(options.paths.installDir, "brisken.rollout");
+    const struct Row {
+        const char* share;  // the answer's field, "" = none
+        const char* number;
+        bool takes;
+    } rows[] = {
+        {"", "99", true},
+        {",\"rollout\":100", "99", true},
+        {",\"rollout\":5", "4", true},
+        {",\"rollout\":5", "5", false},
+        {",\"rollout\":1", "0", true},
+        {",\"rollout\":50", "73", false},
+        {",\"rollout\":0", "0", false},
+        {",\"rollout\":101", "0", false},
+        {",\"rollout\":\"50\"", "0", false},
+        {",\"rollout\":5.5", "0", false},
+    };
+    for (const auto& row : rows) {
+        ResetUpdateState();
+        host.events.clear();
+        fs::remove(JoinPath(options.paths.installDir, "brisken.update"));
+        WriteFile(drawn, std::string(row.number) + "\n");
+        Answer(std::string(R"({"status":"ok","version":"2.0.0.7","url":"http://127.0.0.1:1/n")") +
+               row.share + "}");
+        EXPECT_EQ(CheckUpdate(host, options), 1);
+        EXPECT_EQ(!host.events.empty(), row.takes) << row.share << " " << row.number;
+    }
+    // Drawn once, then kept: the same number at every start.
+    fs::remove(drawn);
+    const int first = RolloutNumber(options.paths);
+    EXPECT_GE(first, 0);
+    EXPECT_LE(first, 99);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(RolloutNumber(options.paths), first);
+    EXPECT_EQ(ReadFile(drawn), std::to_string(first) + "\n");
 }
 
 // Both requests follow the system's proxy settings: behind a proxy the

@@ -289,8 +289,8 @@ TEST_F(WindowsProgram, UninstallFromTheSettingsDialogRemovesItsFilesOnly) {
 
     EXPECT_EQ(WaitChild(pid, 60s), 0);
     EXPECT_FALSE(fs::exists(shortcut));
-    EXPECT_TRUE(
-        WaitUntil([&] { return !fs::exists(exe) && !fs::exists(cwd + "/killfileall.bat"); }, 60s));
+    EXPECT_TRUE(WaitUntil(
+        [&] { return !fs::exists(exe) && !fs::exists(InstallDir() + "\\killfileall.bat"); }, 60s));
     EXPECT_FALSE(fs::exists(InstallDir() + "\\brisken.ini"));
     EXPECT_FALSE(fs::exists(InstallDir() + "\\CATLOG"));
     EXPECT_EQ(ReadBytes(InstallDir() + "\\receipts.txt"), "keep");
