@@ -8,7 +8,9 @@
 #                                         status 1 when anything does
 #   check-imports.sh --list PROGRAM.exe   the imports as read ("table dll function")
 # The file is read byte by byte here (od and awk): objdump -p shows no
-# delay-import table. 32-bit (PE32) and 64-bit (PE32+) programs alike.
+# delay-import table; where that table is empty, the program's link map
+# (PROGRAM.exe.map) names the delay-loaded functions. 32-bit (PE32) and 64-bit
+# (PE32+) programs alike.
 set -eu
 list_only=0
 if [ "${1:-}" = --list ]; then
@@ -74,6 +76,20 @@ END {
             thunks("delay", tolower(text(u32(d + 4) - rebase)), u32(d + 16) - rebase)
         }
 }')
+# This GNU ld leaves the delay-import directory empty: the link map beside
+# the program, where there is one, names each function a delay-load library was
+# taken in for (on i686 with its stdcall decoration).
+if [ -r "$exe.map" ]; then
+    delayed=$(awk '
+        /^delay\/lib[^ (]*_delay\.a\(.*_s[0-9]+\.o\)$/ { dll = $0; sub(/^delay\/lib/, "", dll); sub(/_delay\.a\(.*/, "", dll); next }
+        dll != "" && match($0, /\([^()]*\)$/) {
+            f = substr($0, RSTART + 1, RLENGTH - 2); sub(/^__imp_/, "", f)
+            if (sub(/@[0-9]+$/, "", f)) sub(/^_/, "", f)
+            print "delay", tolower(dll) ".dll", f
+        }
+        { dll = "" }' "$exe.map" | sort -u)
+    [ -z "$delayed" ] || imports=$(printf '%s\n%s' "$imports" "$delayed")
+fi
 if [ $list_only -eq 1 ]; then
     printf '%s\n' "$imports"
     exit 0
