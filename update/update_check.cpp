@@ -282,8 +282,10 @@ int CheckUpdate(IUpdateHost& host, const UpdateOptions& options) {
     // Only the account that owns the install folder replaces the program:
     // another account of the PC, which may run it but not change it, does
     // not download at all (no failure to show at every start). Nor does
-    // anyone into a folder that is someone else's or a link.
-    if (!options.paths.installDir.empty() &&
+    // anyone into a folder that is someone else's or a link. A folder the
+    // install step could not make is no one's: the download itself fails
+    // there, and says so, as it always did.
+    if (!options.paths.installDir.empty() && platform::PathExists(options.paths.installDir) &&
         !platform::IsOwnWritableDirectory(options.paths.installDir))
         return 1;
     if (answer->rollout < 100 && RolloutNumber(options.paths) >= answer->rollout) return 1;

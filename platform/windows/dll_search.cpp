@@ -4,6 +4,7 @@
 // program started from Downloads has a browser's saved files beside it).
 #include <windows.h>
 
+#include <cstddef>
 #include <string>
 
 namespace {
@@ -42,7 +43,14 @@ __attribute__((constructor(101))) void RunFirst() { SystemDllsOnly(); }
 namespace {
 constexpr IMAGE_LOAD_CONFIG_DIRECTORY LoadConfig() {
     IMAGE_LOAD_CONFIG_DIRECTORY config{};
+#ifdef _WIN64
     config.Size = sizeof config;
+#else
+    // Up to the security cookie only: a 32-bit structure that reached its
+    // SEHandlerTable and SEHandlerCount would declare a safe exception
+    // handler table (here an empty one) for the whole image.
+    config.Size = offsetof(IMAGE_LOAD_CONFIG_DIRECTORY, SEHandlerTable);
+#endif
     config.Reserved1 = LOAD_LIBRARY_SEARCH_SYSTEM32;
     return config;
 }
