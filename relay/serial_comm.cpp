@@ -1,8 +1,11 @@
 #include "relay/serial_comm.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 #include "log/traffic_log.h"
 #include "platform/clock.h"
@@ -122,10 +125,13 @@ int CSerialCommCls::Open() {
     // Without its wake-ups the port could not be stopped cleanly; let go of it
     // rather than keep it held by a half-made object.
     int code = 0;
-    if (!m_device->CreateReadWakeup()) {
-        code = SERIAL_ERR_READ_EVENT;
-    } else if (!m_device->CreateWriteWakeup()) {
-        code = SERIAL_ERR_WRITE_EVENT;
+    {
+        std::lock_guard line(m_lineMutex);  // a stop's cancel may come meanwhile
+        if (!m_device->CreateReadWakeup()) {
+            code = SERIAL_ERR_READ_EVENT;
+        } else if (!m_device->CreateWriteWakeup()) {
+            code = SERIAL_ERR_WRITE_EVENT;
+        }
     }
     if (code != 0) {
         m_open.store(0);
@@ -151,26 +157,38 @@ void CSerialCommCls::ConfigureDevice() {
     m_device->SetRts(true);         // a pseudo-terminal has no modem lines: ignored
 }
 
-bool CSerialCommCls::LineLost() const { return m_device->LineLost(); }
+bool CSerialCommCls::LineLost() const {
+    return m_lossNoticed.load() || m_device->LineLost();
+}
 
+bool CSerialCommCls::DeviceGone() const { return m_device->LineLost(); }
+
+void CSerialCommCls::NoticeLineLost() {
+    if (m_open.load() == 1) m_lossNoticed.store(true);
+}
+
+// Neither the handle's close nor its open runs under the lock a stop's cancel
+// takes: the device swaps its handle under a lock of its own.
 void CSerialCommCls::LoseLine() {
     m_open.store(0);
     std::lock_guard write(m_writeMutex);
-    std::lock_guard line(m_lineMutex);
     m_device->DropLine();
+    m_lossNoticed.store(false);
 }
 
 int CSerialCommCls::Reopen() {
     std::lock_guard write(m_writeMutex);
-    std::lock_guard line(m_lineMutex);
     if (m_open.load() == 1) return 0;
     if (!m_device->Reopen(SerialDevicePath(m_portName))) return SERIAL_ERR_OPEN;
     // The wake-ups stay from the first open; a port that never opened makes them now.
     int code = 0;
-    if (!m_device->CreateReadWakeup()) {
-        code = SERIAL_ERR_READ_EVENT;
-    } else if (!m_device->CreateWriteWakeup()) {
-        code = SERIAL_ERR_WRITE_EVENT;
+    {
+        std::lock_guard line(m_lineMutex);
+        if (!m_device->CreateReadWakeup()) {
+            code = SERIAL_ERR_READ_EVENT;
+        } else if (!m_device->CreateWriteWakeup()) {
+            code = SERIAL_ERR_WRITE_EVENT;
+        }
     }
     if (code != 0) {
         m_device->DropLine();
@@ -225,15 +243,25 @@ bool OpenSerialPort(const std::string& portName, const std::string& speed) {
 
 bool OpenSerialPort(const std::string& portName, const std::string& speed,
                     const SerialDeviceFactory& makeDevice) {
+    CSerialCommCls* link = PrepareSerialPort(portName, speed, makeDevice);
+    return FinishSerialOpen(link, link->Open());
+}
+
+CSerialCommCls* PrepareSerialPort(const std::string& portName, const std::string& speed,
+                                  const SerialDeviceFactory& makeDevice) {
     // A new open always starts from a fresh object; the old one lets go of
     // anything it still held.
-    delete g_relay.serialLink.exchange(nullptr);
-
+    ReleaseSerialLink(g_relay.serialLink.exchange(nullptr));
     auto* link = new CSerialCommCls(portName, speed, "None", "8 Bit", "1 Bit");
     if (makeDevice) link->UseDevice(makeDevice());
     g_relay.serialLink.store(link);
+    return link;
+}
 
-    const int code = link->Open();
+bool FinishSerialOpen(CSerialCommCls* link, int code) {
+    if (link == nullptr || g_relay.serialLink.load() != link) return false;  // stopped meanwhile
+    const std::string& portName = link->PortName();
+    const std::string& speed = link->Speed();
     if (code == 0) {
         g_relay.serialOpen.store(true);
         SetTransferState("", kNormalColour);
@@ -274,14 +302,43 @@ void CancelCATRead() {
     }
 }
 
+void ReleaseSerialLink(CSerialCommCls* link) {
+    if (link == nullptr) return;
+    // A dead adapter's driver may hold the close for ever: it runs on a
+    // thread of its own, and one that does not end in time is left to it
+    // (the object is no longer reachable, so nothing uses it again).
+    struct Done {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool done = false;
+    };
+    auto done = std::make_shared<Done>();
+    try {
+        std::thread([link, done] {
+            link->Close();
+            delete link;
+            std::lock_guard lock(done->mutex);
+            done->done = true;
+            done->cv.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        link->Close();
+        delete link;
+        return;
+    }
+    std::unique_lock lock(done->mutex);
+    done->cv.wait_for(lock, std::chrono::milliseconds(CSerialCommCls::kCloseWaitMs),
+                      [&] { return done->done; });
+}
+
 void CloseSerialPort() {
     g_relay.serialOpen.store(false);
-    if (CSerialCommCls* link = g_relay.serialLink.load()) {
-        link->Close();
-        g_relay.serialLink.store(nullptr);
-        delete link;
-    }
+    ReleaseSerialLink(g_relay.serialLink.exchange(nullptr));
     if (RelayLogging()) LogEvent("Serial CLOSE");
+}
+
+void NoticeSerialLineLost() {
+    if (CSerialCommCls* link = g_relay.serialLink.load()) link->NoticeLineLost();
 }
 
 bool SerialLineLost() {
@@ -293,6 +350,9 @@ void DropLostSerialPort() {
     CSerialCommCls* link = g_relay.serialLink.load();
     if (link == nullptr) return;
     g_relay.serialOpen.store(false);
+    // A line that is still there (a resume, a device change) ends a VAN link
+    // as a failed link ends, the terminal told while its port is open.
+    if (!link->DeviceGone() && g_relay.vanConnected.load()) DisconnectVAN();
     link->LoseLine();
     if (RelayLogging()) LogEvent("Serial CLOSE");
     // The terminal that used the session is gone with its line: the link ends

@@ -36,6 +36,8 @@ protected:
         return ui.RunUntil([&] { return view->c[id].text == text; }, 3000);
     }
     FakeControl& C(int id) { return view->c[id]; }
+    // Connect's open runs off the window's thread; its result comes as a post.
+    bool WaitConnected() { return ui.RunUntil([&] { return w->Connected(); }, 3000); }
 
     std::unique_ptr<CBriskenDlg> w;
     std::unique_ptr<FakeMainView> view;
@@ -48,6 +50,7 @@ TEST_F(RealLinks, AutoConnectOnAPseudoTerminalNeverShowsTheWindow) {
         ASSERT_TRUE(cat);
         WriteIni({.port = cat->DevicePath(), .showStatus = showStatus, .autoConnect = true});
         Start(Options());
+        ASSERT_TRUE(WaitConnected());
         EXPECT_FALSE(view->visible);
         EXPECT_FALSE(w->ShowAllowed());
         EXPECT_TRUE(g_relay.serialOpen.load());
@@ -99,6 +102,7 @@ TEST_F(RealLinks, DisconnectWhileAVanLinkIsUpClosesWithoutEsc) {
     WriteIni({.port = cat->DevicePath(), .speed = "9.6K", .log = true});
     Start(Options());
     w->OnConnect();
+    ASSERT_TRUE(WaitConnected());
     ASSERT_TRUE(g_relay.serialOpen.load());
     ASSERT_TRUE(cat->SendRequest("127.0.0.1", std::to_string(van.Port())));
     ASSERT_TRUE(van.WaitAccepted(1, 3000));

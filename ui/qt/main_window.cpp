@@ -67,6 +67,11 @@ void QtMainWindow::BuildControls() {
 
     auto* portList = new QComboBox(this);
     portList->setObjectName(QString::number(ids::kPortList));
+    // Linux tells no window of serial devices coming and going: the rules
+    // look at the port list every 3 s (a changed list refills it).
+    auto* portWatch = new QTimer(this);
+    connect(portWatch, &QTimer::timeout, this, [this] { m_rules.OnDeviceChange(false); });
+    portWatch->start(3000);
     auto* speedList = new QComboBox(this);
     speedList->setObjectName(QString::number(ids::kSpeedList));
     m_transferBar = new TransferBar(ids::kMainBar, ids::kMainTransferText, this);
