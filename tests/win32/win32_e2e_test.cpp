@@ -293,6 +293,50 @@ TEST_F(WindowsProgram, UninstallFromTheSettingsDialogRemovesItsFilesOnly) {
     EXPECT_EQ(ReadBytes(InstallDir() + "\\receipts.txt"), "keep");
 }
 
+// Resume and a port that came: the running line on COM11 (the socat pair) is
+// closed and opened again, and the port list is filled again.
+TEST_F(WindowsProgram, ResumeAndANewPortOpenTheLineAgain) {
+    const std::string exe = Installed("[COMMON]\r\nauto_run=N\r\nlog=Y\r\n");
+    const int pid = Start(exe);
+    HWND main = MainWindow(pid);
+    ASSERT_NE(main, nullptr);
+    HWND ports = GetDlgItem(main, 1000);
+    SendMessageW(ports, CB_SELECTSTRING, static_cast<WPARAM>(-1),
+                 reinterpret_cast<LPARAM>(L"COM11"));
+    PostMessageW(GetDlgItem(main, 1002), BM_CLICK, 0, 0);
+    const auto opens = [] {
+        std::string log;
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(InstallDir() + "\\CATLOG", ec))
+            log += ReadBytes(e.path().string());
+        size_t n = 0;
+        for (size_t at = log.find("Serial Open OK"); at != std::string::npos;
+             at = log.find("Serial Open OK", at + 1))
+            ++n;
+        return n;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return opens() == 1; }, 20s));
+    SendMessageW(main, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+    EXPECT_TRUE(WaitUntil([&] { return opens() == 2; }, 10s)) << "opened again after the resume";
+
+    const wchar_t* const map = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, map, L"TalmiraTest", REG_SZ, L"COM19", 12),
+              ERROR_SUCCESS);
+    SendMessageW(main, WM_DEVICECHANGE, 0x0007 /* DBT_DEVNODES_CHANGED */, 0);
+    EXPECT_NE(SendMessageW(ports, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                           reinterpret_cast<LPARAM>(L"COM19")),
+              CB_ERR);
+    EXPECT_TRUE(WaitUntil([&] { return opens() == 3; }, 10s)) << "opened again after the change";
+    wchar_t selected[32] = {};
+    GetWindowTextW(ports, selected, 32);
+    EXPECT_STREQ(selected, L"COM11");
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, map, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueW(key, L"TalmiraTest");
+        RegCloseKey(key);
+    }
+}
+
 TEST_F(WindowsProgram, SecondCopyLeavesAndTheFirstRunsOn) {
     const std::string exe = Installed();
     const int first = Start(exe);
