@@ -47,13 +47,14 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
 }
 
 // A top-level window of process pid with this caption; null when none.
-HWND WindowOf(DWORD pid, const wchar_t* caption, HWND except = nullptr) {
+HWND WindowOf(DWORD pid, const wchar_t* caption, HWND except = nullptr, bool hidden = false) {
     struct Search {
         DWORD pid;
         const wchar_t* caption;
         HWND except;
         HWND found;
-    } search{pid, caption, except, nullptr};
+        bool hidden;
+    } search{pid, caption, except, nullptr, hidden};
     EnumWindows(
         [](HWND hwnd, LPARAM param) -> BOOL {
             auto* s = reinterpret_cast<Search*>(param);
@@ -61,7 +62,7 @@ HWND WindowOf(DWORD pid, const wchar_t* caption, HWND except = nullptr) {
             GetWindowThreadProcessId(hwnd, &owner);
             wchar_t text[64] = {};
             GetWindowTextW(hwnd, text, 64);
-            if (owner == s->pid && hwnd != s->except && IsWindowVisible(hwnd) &&
+            if (owner == s->pid && hwnd != s->except && (s->hidden || IsWindowVisible(hwnd)) &&
                 lstrcmpW(text, s->caption) == 0) {
                 s->found = hwnd;
                 return FALSE;
@@ -296,14 +297,9 @@ TEST_F(WindowsProgram, UninstallFromTheSettingsDialogRemovesItsFilesOnly) {
 // Resume and a port that came: the running line on COM11 (the socat pair) is
 // closed and opened again, and the port list is filled again.
 TEST_F(WindowsProgram, ResumeAndANewPortOpenTheLineAgain) {
-    const std::string exe = Installed("[COMMON]\r\nauto_run=N\r\nlog=Y\r\n");
+    const std::string exe = Installed(
+        "[COMPORT]\r\nport=11\r\nspeed=115.2K\r\n[COMMON]\r\nauto_run=Y\r\nlog=Y\r\n");
     const int pid = Start(exe);
-    HWND main = MainWindow(pid);
-    ASSERT_NE(main, nullptr);
-    HWND ports = GetDlgItem(main, 1000);
-    SendMessageW(ports, CB_SELECTSTRING, static_cast<WPARAM>(-1),
-                 reinterpret_cast<LPARAM>(L"COM11"));
-    PostMessageW(GetDlgItem(main, 1002), BM_CLICK, 0, 0);
     const auto opens = [] {
         std::string log;
         std::error_code ec;
@@ -315,7 +311,11 @@ TEST_F(WindowsProgram, ResumeAndANewPortOpenTheLineAgain) {
             ++n;
         return n;
     };
-    ASSERT_TRUE(WaitUntil([&] { return opens() == 1; }, 20s));
+    ASSERT_TRUE(WaitUntil([&] { return opens() == 1; }, 90s));
+    // Connected, the main window is hidden.
+    HWND main = WindowOf(static_cast<DWORD>(pid), L"Talmira", nullptr, true);
+    ASSERT_NE(main, nullptr);
+    HWND ports = GetDlgItem(main, 1000);
     SendMessageW(main, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
     EXPECT_TRUE(WaitUntil([&] { return opens() == 2; }, 10s)) << "opened again after the resume";
 
@@ -328,8 +328,10 @@ TEST_F(WindowsProgram, ResumeAndANewPortOpenTheLineAgain) {
               CB_ERR);
     EXPECT_TRUE(WaitUntil([&] { return opens() == 3; }, 10s)) << "opened again after the change";
     wchar_t selected[32] = {};
-    GetWindowTextW(ports, selected, 32);
-    EXPECT_STREQ(selected, L"COM11");
+    const LRESULT index = SendMessageW(ports, CB_GETCURSEL, 0, 0);
+    ASSERT_GE(index, 1);
+    SendMessageW(ports, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(selected));
+    EXPECT_STREQ(selected, L"COM11") << "the selection kept";
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, map, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
         RegDeleteValueW(key, L"TalmiraTest");
