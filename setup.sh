@@ -5,6 +5,8 @@
 # Windows release (tools/make-release.sh).
 #   ./setup.sh            what the Linux build needs
 #   ./setup.sh windows    what the Windows cross build and its tests under Wine need
+#   ./setup.sh windows32  the same for the 32-bit build: Debian's i386 architecture
+#                         beside this one, the 32-bit Wine and the i686 cross compiler
 #   ./setup.sh fuzz       what the fuzz targets need besides the Linux build (clang, libFuzzer)
 set -eu
 
@@ -17,10 +19,25 @@ fonts-noto-cjk
 lighttpd"
 if [ "${1:-}" = fuzz ]; then
     PKGS="$PKGS clang libclang-rt-dev"
-elif [ "${1:-}" = windows ]; then
+elif [ "${1:-}" = windows ] || [ "${1:-}" = windows32 ]; then
     PKGS="cmake ninja-build g++-mingw-w64-x86-64-posix googletest rapidjson-dev
 wine wine64 socat openssl xvfb fonts-noto-cjk netpbm
 osslsigncode ca-certificates lighttpd"
+fi
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+updated=0
+if [ "${1:-}" = windows32 ]; then
+    # wine32 is an i386 package: the architecture is added once, and the
+    # package lists are read again for it.
+    PKGS="$PKGS g++-mingw-w64-i686-posix wine32:i386"
+    if ! dpkg --print-foreign-architectures | grep -qx i386 &&
+        [ "$(dpkg --print-architecture)" != i386 ]; then
+        echo "setup: adding the i386 architecture"
+        $SUDO dpkg --add-architecture i386
+        $SUDO apt-get update -qq
+        updated=1
+    fi
 fi
 
 missing=""
@@ -31,9 +48,7 @@ for p in $PKGS; do
 done
 
 if [ -n "$missing" ]; then
-    SUDO=""
-    [ "$(id -u)" -eq 0 ] || SUDO="sudo"
     echo "setup: installing$missing"
-    $SUDO apt-get update -qq
+    [ $updated -eq 1 ] || $SUDO apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing >/dev/null
 fi

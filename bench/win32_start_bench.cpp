@@ -24,25 +24,28 @@ namespace {
 
 namespace fs = std::filesystem;
 
+struct MainWindowSearch {
+    DWORD pid;
+    bool found;
+};
+
+// WINAPI, as EnumWindows calls it (a lambda's pointer is not, on 32-bit Windows).
+BOOL CALLBACK MatchMainWindow(HWND hwnd, LPARAM param) {
+    auto* s = reinterpret_cast<MainWindowSearch*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(hwnd, &owner);
+    wchar_t text[16] = {};
+    GetWindowTextW(hwnd, text, 16);
+    if (owner == s->pid && IsWindowVisible(hwnd) && lstrcmpW(text, L"Talmira") == 0) {
+        s->found = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 bool VisibleMainWindow(DWORD pid) {
-    struct Search {
-        DWORD pid;
-        bool found;
-    } search{pid, false};
-    EnumWindows(
-        [](HWND hwnd, LPARAM param) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(param);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(hwnd, &owner);
-            wchar_t text[16] = {};
-            GetWindowTextW(hwnd, text, 16);
-            if (owner == s->pid && IsWindowVisible(hwnd) && lstrcmpW(text, L"Talmira") == 0) {
-                s->found = true;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    MainWindowSearch search{pid, false};
+    EnumWindows(MatchMainWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 

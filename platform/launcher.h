@@ -35,7 +35,8 @@ bool ScriptFolderUsable(const std::string& dir);
 int CurrentProcessId();
 
 // True when the file starts like an executable this platform runs: on Windows
-// "MZ" and a PE header for this machine, on Linux ELF of our word size.
+// "MZ" and a PE header for this machine (x86, and x64 in a 64-bit program),
+// on Linux ELF of our word size.
 bool IsNativeExecutable(const std::string& path);
 
 // The program's own file version: the FileVersion string of its version

@@ -8,6 +8,7 @@ usage() {
 usage: tools/make-release.sh --platform windows|linux --version V --host URL
                              --key RELEASE_KEY.pem --out DIR
                              [--cert CERT.p12 --cert-password-file FILE] [--timestamp URL]
+                             [--arch x86|x64]
 
 Builds the shop program (Release) of version V for the platform, with the
 update server URL and the public half of the release key compiled in, and
@@ -27,19 +28,27 @@ writes into DIR (which must not exist yet) what the update server serves:
                         is made with it
   --out DIR             the release folder to write; never overwritten
   --cert FILE           Windows: the Authenticode certificate and its key,
-                        PKCS#12; the program is signed with it (SHA-256)
+                        PKCS#12; the program is signed with it (SHA-256). The
+                        key must be RSA: Windows 11's Smart App Control blocks
+                        a program whose signature is ECC, at every shop that
+                        has it on
   --cert-password-file FILE
                         Windows: the file whose first line is the PKCS#12
                         password (never given on the command line)
   --timestamp URL       Windows: an RFC 3161 time-stamp server, so that the
                         signature outlives the certificate
+  --arch A              Windows: x86 (the default: 32-bit, which every shop PC
+                        runs, 64-bit Windows through WoW64) or x64 (64-bit
+                        Windows only)
   --help                this text
 
-The build folder is build-release-PLATFORM in the source tree, or the folder
+The build folder is build-release-PLATFORM (build-release-windows-ARCH for
+Windows) in the source tree, or the folder
 named by RELEASE_BUILD_DIR; it is kept, so the next release builds only what
 changed. RELEASE_JOBS sets the build's parallel jobs (default: every core).
-One update server serves one platform: the version request is the same from
-both builds.
+One update server serves one platform and one architecture: the version
+request is the same from every build, and a program takes no update built
+for another machine type than its own.
 EOF
 }
 
@@ -51,14 +60,14 @@ fail() {
 here=$(cd "$(dirname "$0")" && pwd)
 src=$(dirname "$here")
 
-platform="" version="" host="" key="" out="" cert="" passfile="" timestamp=""
+platform="" version="" host="" key="" out="" cert="" passfile="" timestamp="" arch=""
 while [ $# -gt 0 ]; do
     case "$1" in
     --help | -h)
         usage
         exit 0
         ;;
-    --platform | --version | --host | --key | --out | --cert | --cert-password-file | --timestamp)
+    --platform | --version | --host | --key | --out | --cert | --cert-password-file | --timestamp | --arch)
         [ $# -ge 2 ] || fail "$1 needs a value"
         case "$1" in
         --platform) platform=$2 ;;
@@ -69,6 +78,7 @@ while [ $# -gt 0 ]; do
         --cert) cert=$2 ;;
         --cert-password-file) passfile=$2 ;;
         --timestamp) timestamp=$2 ;;
+        --arch) arch=$2 ;;
         esac
         shift 2
         ;;
@@ -117,10 +127,27 @@ if [ "$platform" = windows ]; then
         ! openssl pkcs12 -legacy -in "$cert" -passin "file:$passfile" -noout 2>/dev/null; then
         fail "--cert $cert does not open with the password in $passfile"
     fi
-    command -v osslsigncode >/dev/null || fail "osslsigncode is missing (./setup.sh windows)"
 elif [ -n "$cert$passfile$timestamp" ]; then
     fail "--cert, --cert-password-file and --timestamp are for a Windows release"
 fi
+
+# The Windows machine type, and a code-signing key that Windows 11 trusts.
+if [ "$platform" = windows ]; then
+    case "${arch:-x86}" in
+    x86) arch=x86 triplet=i686-w64-mingw32 pe_format=pei-i386 ;;
+    x64) triplet=x86_64-w64-mingw32 pe_format=pei-x86-64 ;;
+    *) fail "--arch is x86 or x64, not \"$arch\"" ;;
+    esac
+    leaf=$(openssl pkcs12 -in "$cert" -passin "file:$passfile" -nokeys -clcerts 2>/dev/null ||
+        openssl pkcs12 -legacy -in "$cert" -passin "file:$passfile" -nokeys -clcerts 2>/dev/null) || true
+    algorithm=$(printf '%s\n' "$leaf" | openssl x509 -noout -text 2>/dev/null |
+        sed -n 's/^ *Public Key Algorithm: *//p' | head -n 1)
+    [ "$algorithm" = rsaEncryption ] ||
+        fail "--cert $cert: its key is ${algorithm:-of no kind read}, not RSA: Windows 11's Smart App Control accepts only RSA Authenticode signatures and blocks the program at every shop that has it on"
+elif [ -n "$arch" ]; then
+    fail "--arch is for a Windows release"
+fi
+[ "$platform" = linux ] || command -v osslsigncode >/dev/null || fail "osslsigncode is missing (./setup.sh windows)"
 [ ! -e "$out" ] || fail "$out exists already: a release folder is never overwritten"
 
 abs() { (cd "$(dirname "$1")" && echo "$(pwd)/$(basename "$1")"); }
@@ -136,16 +163,22 @@ pass=""
 trap 'rc=$?; [ -z "$pass" ] || rm -f "$pass"; [ $rc -eq 0 ] || rm -rf "$out"; exit $rc' EXIT
 trap 'exit 1' INT TERM HUP
 
-build=${RELEASE_BUILD_DIR:-$src/build-release-$platform}
+build=${RELEASE_BUILD_DIR:-$src/build-release-$platform${arch:+-$arch}}
 mkdir -p "$build"
 build=$(cd "$build" && pwd)
 pub=$build/release-pub.pem
 openssl ec -in "$key" -pubout -conv_form uncompressed -out "$pub.new" 2>/dev/null
 if cmp -s "$pub.new" "$pub"; then rm -f "$pub.new"; else mv -f "$pub.new" "$pub"; fi
 
-echo "make-release: building $platform $version for $host in $build"
+echo "make-release: building $platform${arch:+ $arch} $version for $host in $build"
 toolchain=""
-[ "$platform" = linux ] || toolchain="-DCMAKE_TOOLCHAIN_FILE=$src/cmake/mingw-w64-x86_64.cmake"
+[ "$platform" = linux ] || toolchain="-DCMAKE_TOOLCHAIN_FILE=$src/cmake/mingw-w64-${triplet%%-*}.cmake"
+# A kept folder stays with the compiler it was first configured with: one
+# made for the other architecture is refused, not built into the wrong kind.
+if [ "$platform" = windows ] && [ -f "$build/CMakeCache.txt" ] &&
+    ! grep -q "^CMAKE_CXX_COMPILER_AR:FILEPATH=.*/$triplet-" "$build/CMakeCache.txt"; then
+    fail "$build was configured for another architecture than $arch: name another build folder (RELEASE_BUILD_DIR)"
+fi
 # Every value the shop build depends on is given each time: a kept folder
 # never carries over a setting of an earlier release.
 # shellcheck disable=SC2086
@@ -157,6 +190,13 @@ cmake --build "$build" --target brisken -j "${RELEASE_JOBS:-$(nproc)}" >"$build/
     { tail -n 40 "$build/build.log" >&2; fail "the build failed (all of it in $build/build.log)"; }
 built=$(find "$build/ui" -maxdepth 2 -type f -name "$exe" | head -n 1)
 [ -n "$built" ] || fail "the build made no $exe"
+if [ "$platform" = windows ]; then
+    # The machine type asked for, and nothing imported that Windows 7 SP1 lacks.
+    x86_64-w64-mingw32-objdump -f "$built" | grep -q "file format $pe_format\$" ||
+        fail "$built is not a $pe_format program"
+    "$here/check-imports.sh" "$built" >"$build/imports.log" 2>&1 ||
+        { cat "$build/imports.log" >&2; fail "the program imports what Windows 7 SP1 lacks"; }
+fi
 
 mkdir "$out/brisken"
 served=$out/brisken/$exe
@@ -204,8 +244,8 @@ printf '{"status":"ok","version":"%s","url":"%s","sig":"%s"}\n' \
     "$version" "$base/brisken/$exe" "$sig" >"$out/brisken/brisken_ver.php"
 
 cat <<EOF
-make-release: $platform release $version in $out
-Upload the folder's contents to the web root of $base (this platform's shops only):
+make-release: $platform${arch:+ $arch} release $version in $out
+Upload the folder's contents to the web root of $base (the shops of this platform${arch:+ and architecture} only):
   $out/brisken/brisken_ver.php  ->  $base/brisken/brisken_ver.php
   $out/brisken/$exe  ->  $base/brisken/$exe
 EOF

@@ -24,6 +24,9 @@ export WINEDEBUG=-all
 # No Mono or Gecko installers; no menu entries on this machine for the
 # shortcut the program makes on its (Wine) desktop.
 export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
+# The 64-bit loader itself (Debian's "wine" starts the 32-bit one first).
+WINELOADER=$(sh "$top/tests/support/windows/wine_prefix.sh" loader)
+export WINELOADER
 pids=""
 gateway=""
 cleanup() {
@@ -66,7 +69,7 @@ done
 ln -sfn "$demo/com21" "$WINEPREFIX/dosdevices/com21"
 # On Windows the port's driver enters it in the serial device map; Wine enters
 # only its own /dev/ttyS ports, so the demo enters COM21 as a driver would.
-wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\TalmiraDemo0' /d COM21 /f \
+"$WINELOADER" reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\TalmiraDemo0' /d COM21 /f \
     >/dev/null 2>&1
 
 "$top/build/tools/vansim/vansim" --port 0 --greeting "VAN READY" >"$demo/vansim.out" 2>&1 &
@@ -87,7 +90,7 @@ cat_pid=$!
 pids="$pids $cat_pid"
 
 echo "== terminal on COM21, VAN on 127.0.0.1:$van_port; starting brisken.exe"
-(cd "$drive_c/QAVEX" && exec wine 'C:\QAVEX\brisken.exe') >"$demo/brisken.out" 2>&1 &
+(cd "$drive_c/QAVEX" && exec "$WINELOADER" 'C:\QAVEX\brisken.exe') >"$demo/brisken.out" 2>&1 &
 gateway=$!
 
 # Print the traffic log as it grows until the terminal has finished.

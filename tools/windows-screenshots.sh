@@ -15,6 +15,9 @@ work=$(mktemp -d /tmp/talmira-shots-XXXXXX)
 export WINEPREFIX="$(pwd)/build-windows/wine-prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
+# The 64-bit loader itself (Debian's "wine" starts the 32-bit one first).
+WINELOADER=$(sh tests/support/windows/wine_prefix.sh loader)
+export WINELOADER
 cleanup() {
     sh tests/support/windows/wine_prefix.sh xvfb-stop "$work"
     rm -rf "$work"
@@ -24,7 +27,7 @@ sh tests/support/windows/wine_prefix.sh xvfb-start "$work"
 DISPLAY=$(cat "$work/display")
 export DISPLAY
 sh tests/support/windows/wine_prefix.sh prefix "$WINEPREFIX"
-wine build-windows/ui/win32/screenshots.exe "Z:$work"
+"$WINELOADER" build-windows/ui/win32/screenshots.exe "Z:$work"
 for bmp in "$work"/*.bmp; do
     name=$(basename "$bmp" .bmp)
     bmptopnm "$bmp" 2>/dev/null | pnmtopng >"$out/windows-$name.png"

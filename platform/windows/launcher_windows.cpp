@@ -98,8 +98,12 @@ bool IsNativeExecutable(const std::string& path) {
     unsigned char pe[6] = {};
     if (!in.seekg(offset) || !in.read(reinterpret_cast<char*>(pe), sizeof pe)) return false;
     if (std::memcmp(pe, "PE\0\0", 4) != 0) return false;
+    // A 64-bit program also takes a 32-bit one, which 64-bit Windows runs
+    // through WoW64: a shop on the 64-bit build moves to the 32-bit release
+    // that every shop PC runs. A 32-bit program takes only its own kind.
     const uint16_t machine = static_cast<uint16_t>(pe[4] | (pe[5] << 8));
-    return machine == (sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386);
+    return machine == IMAGE_FILE_MACHINE_I386 ||
+           (sizeof(void*) == 8 && machine == IMAGE_FILE_MACHINE_AMD64);
 }
 
 std::string OwnFileVersion() {

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <future>
 
 #include "config/paths.h"
@@ -147,6 +150,19 @@ TEST(WindowsExecutables, OnlyPeFilesForThisMachinePass) {
     EXPECT_FALSE(platform::IsNativeExecutable(dir / "elf"));
     EXPECT_FALSE(platform::IsNativeExecutable(dir / "mz"));
     EXPECT_FALSE(platform::IsNativeExecutable(dir / "missing"));
+    // The program itself as another machine's: x86 runs everywhere, x64 in
+    // a 64-bit program only, ARM64 nowhere here.
+    std::ifstream in(platform::ExecutablePath(), std::ios::binary);
+    std::string self((std::istreambuf_iterator<char>(in)), {});
+    uint32_t pe = 0;
+    std::memcpy(&pe, self.data() + 0x3c, sizeof pe);
+    const std::pair<int, bool> machines[] = {{0x14c, true}, {0x8664, sizeof(void*) == 8}, {0xaa64, false}};
+    for (auto [machine, runs] : machines) {
+        self[pe + 4] = static_cast<char>(machine & 0xff);
+        self[pe + 5] = static_cast<char>(machine >> 8);
+        WriteFile(dir / "other", self);
+        EXPECT_EQ(platform::IsNativeExecutable(dir / "other"), runs) << std::hex << machine;
+    }
 }
 
 TEST(WindowsDesktop, FollowsTheKnownFolderWhenTheDesktopIsRedirected) {

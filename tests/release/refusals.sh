@@ -14,6 +14,16 @@ export RELEASE_BUILD_DIR
 
 openssl ecparam -name prime256v1 -genkey -noout -out "$work/p256.pem"
 openssl ecparam -name secp384r1 -genkey -noout -out "$work/p384.pem"
+# Code-signing certificates with an RSA and an ECC key, as PKCS#12.
+printf 'pw\n' >"$work/pass"
+for kind in rsa ec; do
+    set -- -newkey rsa:2048
+    [ $kind = rsa ] || set -- -newkey ec -pkeyopt ec_paramgen_curve:P-256
+    openssl req -x509 "$@" -nodes -keyout "$work/$kind.key" -out "$work/$kind.pem" -days 2 \
+        -subj "/CN=Talmira Test sign" 2>/dev/null
+    openssl pkcs12 -export -inkey "$work/$kind.key" -in "$work/$kind.pem" -passout "file:$work/pass" \
+        -out "$work/$kind.p12"
+done
 mkdir "$work/existing"
 echo kept >"$work/existing/brisken_ver.php"
 
@@ -41,6 +51,9 @@ r5|is not an unencrypted EC P-256|--platform linux --version 2.0.0.7 --host 127.
 r6|--cert CERT.p12 is missing|--platform windows --version 2.0.0.7 --host 127.0.0.1:8 --key $work/p256.pem
 r7|are for a Windows release|--platform linux --version 2.0.0.7 --host 127.0.0.1:8 --key $work/p256.pem --cert $work/p256.pem
 r8|is not \[http|--platform linux --version 2.0.0.7 --host 127.0.0.1:8/x"y --key $work/p256.pem
+r9|not RSA: Windows 11's Smart App Control|--platform windows --version 2.0.0.7 --host 127.0.0.1:8 --key $work/p256.pem --cert $work/ec.p12 --cert-password-file $work/pass
+r10|--arch is x86 or x64|--platform windows --version 2.0.0.7 --host 127.0.0.1:8 --key $work/p256.pem --cert $work/rsa.p12 --cert-password-file $work/pass --arch arm64
+r11|--arch is for a Windows release|--platform linux --version 2.0.0.7 --host 127.0.0.1:8 --key $work/p256.pem --arch x86
 existing|exists already|--platform linux --version 2.0.0.7 --host 127.0.0.1:8 --key $work/p256.pem
 EOF
 if [ "$(cat "$work/existing/brisken_ver.php")" != kept ] || [ "$(ls "$work/existing")" != brisken_ver.php ]; then

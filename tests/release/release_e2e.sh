@@ -68,7 +68,7 @@ EOF
 printf 'Content-Type: application/timestamp-reply\r\n\r\n'
 exec openssl ts -reply -config "$work/tsa.cnf" -queryfile /dev/stdin -out /dev/stdout 2>/dev/null
 EOF
-    set -- --cert "$work/sign.p12" --cert-password-file "$work/password"
+    set -- --cert "$work/sign.p12" --cert-password-file "$work/password" --arch "${RELEASE_ARCH:-x86}"
 fi
 
 cat >"$work/lighttpd.conf" <<EOF
@@ -113,6 +113,9 @@ if [ "$platform" = windows ]; then
     grep -q "Timestamp Server Signature verification: ok" "$work/verify.log" ||
         { cat "$work/verify.log"; exit 1; }
     step "osslsigncode verify passes against the test CA, time stamp included"
+    format=pei-i386
+    [ "${RELEASE_ARCH:-x86}" = x86 ] || format=pei-x86-64
+    x86_64-w64-mingw32-objdump -f "$served" | grep "file format $format\$"
 fi
 # The release folder uploaded to the server's web root.
 cp -R "$work/release-2.0.0.7/brisken" "$work/www/"

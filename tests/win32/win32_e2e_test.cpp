@@ -46,30 +46,33 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
+struct WindowSearch {
+    DWORD pid;
+    const wchar_t* caption;
+    HWND except;
+    HWND found;
+    bool hidden;
+};
+
+// WINAPI, as EnumWindows calls it (a lambda's pointer is not, on 32-bit Windows).
+BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM param) {
+    auto* s = reinterpret_cast<WindowSearch*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(hwnd, &owner);
+    wchar_t text[64] = {};
+    GetWindowTextW(hwnd, text, 64);
+    if (owner == s->pid && hwnd != s->except && (s->hidden || IsWindowVisible(hwnd)) &&
+        lstrcmpW(text, s->caption) == 0) {
+        s->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // A top-level window of process pid with this caption; null when none.
 HWND WindowOf(DWORD pid, const wchar_t* caption, HWND except = nullptr, bool hidden = false) {
-    struct Search {
-        DWORD pid;
-        const wchar_t* caption;
-        HWND except;
-        HWND found;
-        bool hidden;
-    } search{pid, caption, except, nullptr, hidden};
-    EnumWindows(
-        [](HWND hwnd, LPARAM param) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(param);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(hwnd, &owner);
-            wchar_t text[64] = {};
-            GetWindowTextW(hwnd, text, 64);
-            if (owner == s->pid && hwnd != s->except && (s->hidden || IsWindowVisible(hwnd)) &&
-                lstrcmpW(text, s->caption) == 0) {
-                s->found = hwnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WindowSearch search{pid, caption, except, nullptr, hidden};
+    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 

@@ -8,6 +8,17 @@
 using platform::win::Utf8;
 using platform::win::Wide;
 
+namespace {
+
+// A named WINAPI function, not a lambda: a lambda's function pointer has the
+// C calling convention, which on 32-bit Windows is not the callback's.
+BOOL CALLBACK CloseThreadWindow(HWND hwnd, LPARAM) {
+    PostMessageW(hwnd, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
+}  // namespace
+
 UINT Win32MessageBoxes::Flags(const msgbox::Request& request) {
     UINT flags = 0;
     switch (request.buttons) {
@@ -73,13 +84,7 @@ void Win32MessageBoxes::CloseNotices() {
         while (!notice->done.load() && Clock::now() < until) {
             const DWORD id = notice->threadId.load();
             if (id != 0) {
-                EnumThreadWindows(
-                    id,
-                    [](HWND hwnd, LPARAM) -> BOOL {
-                        PostMessageW(hwnd, WM_CLOSE, 0, 0);
-                        return TRUE;
-                    },
-                    0);
+                EnumThreadWindows(id, CloseThreadWindow, 0);
             }
             Sleep(20);
         }

@@ -6,16 +6,34 @@
 #   wine_prefix.sh xvfb-start DIR    a virtual display (Xvfb) for the windows;
 #                                    its pid in DIR/xvfb.pid, its name in DIR/display
 #   wine_prefix.sh xvfb-stop DIR     ends that Xvfb by its pid
+#   wine_prefix.sh loader            the Wine loader for WINEARCH (win64 unless set)
 set -eu
 mode="$1"
-target="$2"
+target="${2:-}"
+
+# With both Wines installed, Debian's "wine" always starts the 32-bit loader,
+# which hands 64-bit programs on to the 64-bit one; a machine that runs no
+# 32-bit user code cannot start it at all. A 64-bit prefix is therefore run
+# by the 64-bit loader itself, which the programs Wine starts inherit.
+loader() {
+    if [ "${WINEARCH:-win64}" = win64 ] && [ -x /usr/lib/wine/wine64 ]; then
+        echo /usr/lib/wine/wine64
+    else
+        command -v wine
+    fi
+}
+WINELOADER=$(loader)
+export WINELOADER
 
 case "$mode" in
+loader)
+    echo "$WINELOADER"
+    ;;
 prefix)
     export WINEPREFIX="$target"
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         mkdir -p "$WINEPREFIX"
-        wineboot -i >/dev/null 2>&1
+        "$WINELOADER" wineboot -i >/dev/null 2>&1
     fi
     if [ ! -f "$WINEPREFIX/.talmira-setup" ]; then
         # Wine's own "MS Shell Dlg" has no Hangul and draws boxes; a Korean
@@ -38,7 +56,7 @@ Windows Registry Editor Version 5.00
 [HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
 "Default"="1280x800"
 REG
-        wine regedit /S "$reg" >/dev/null 2>&1
+        "$WINELOADER" regedit /S "$reg" >/dev/null 2>&1
         rm -f "$reg"
         touch "$WINEPREFIX/.talmira-setup"
     fi
@@ -74,7 +92,7 @@ xvfb-stop)
     fi
     ;;
 *)
-    echo "usage: $0 prefix PREFIX | xvfb-start DIR | xvfb-stop DIR" >&2
+    echo "usage: $0 prefix PREFIX | xvfb-start DIR | xvfb-stop DIR | loader" >&2
     exit 2
     ;;
 esac
