@@ -51,7 +51,7 @@ public:
         CSerialCommCls* link = PrepareSerialPort(port, speed);
         auto pending = std::make_shared<Pending>();
         const auto open = [link, pending, toUi, done] {
-            const int code = link->Open();
+            const int code = OpenFollowingAdapter(*link, false);
             std::lock_guard lock(pending->mutex);
             pending->finished = true;
             pending->ended.notify_all();
@@ -418,6 +418,7 @@ void CBriskenDlg::OnDeviceChange(bool portChanged) {
         keep = count;
     }
     m_view->Select(ids::kPortList, keep);
+    if (m_settingDlg != nullptr) m_settingDlg->RefillPortList();
     if (m_connected) m_relay->LineLost();
 }
 
@@ -442,6 +443,21 @@ void CBriskenDlg::SetProgressText(const std::string& text) {
 
 void CBriskenDlg::SetTransferState(const std::string& text, uint32_t colour) {
     Post([this, text, colour] { ShowTransferState(text, colour); });
+}
+
+void CBriskenDlg::PortFollowed(const std::string& port) {
+    Post([this, port] {
+        StorePortItem(port);
+        const int count = m_view->ItemCount(ids::kPortList);
+        for (int i = 1; i < count; ++i) {
+            if (m_view->ItemText(ids::kPortList, i) == port) {
+                m_view->Select(ids::kPortList, i);
+                return;
+            }
+        }
+        m_view->AddItem(ids::kPortList, port);
+        m_view->Select(ids::kPortList, count);
+    });
 }
 
 void CBriskenDlg::ShowTransferState(const std::string& text, uint32_t colour) {
@@ -568,7 +584,9 @@ void CBriskenDlg::OnSettingsButton() {
     CSettingDlg dialog(this, m_boxes, m_options.settings);
     {
         const std::unique_ptr<ISettingView> view = m_view->CreateSettingDialog(dialog);
+        m_settingDlg = &dialog;
         dialog.DoModal(*view);
+        m_settingDlg = nullptr;
     }
     // The program is ending (the dialog's uninstall): nothing is reconnected.
     if (m_quitQueued || m_destroyed) return;

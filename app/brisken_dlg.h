@@ -185,6 +185,7 @@ public:
     void SetLinkText(const std::string& text) override;
     void SetProgressText(const std::string& text) override;
     void SetTransferState(const std::string& text, uint32_t colour) override;
+    void PortFollowed(const std::string& port) override;
 
     // IMainWindowControl / IUpdateHost.
     void ClearConfirmExit() override { m_confirmExit = false; }
@@ -240,6 +241,7 @@ private:
     bool m_connected = false;
     bool m_opening = false;  // Connect's open is with the driver
     bool m_awake = false;    // the keep-awake request is held
+    CSettingDlg* m_settingDlg = nullptr;  // the settings dialog while it runs
     std::vector<std::string> m_lastPorts;
     bool m_trayRetrying = false;
     std::string m_linkText;

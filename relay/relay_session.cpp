@@ -19,6 +19,13 @@ constexpr int kAfterAck = 2049;       // the read that follows an ACK burst
 constexpr int kBufferSize = 1 + 2048;
 constexpr int kVanBufferSize = 2049;
 
+// The run flag of the worker on this thread; a worker let go by a stop that
+// comes back from the driver drops what it read rather than hand it to the
+// next connection.
+thread_local const std::atomic<bool>* t_running = nullptr;
+
+bool WorkerStopped() { return t_running != nullptr && !t_running->load(); }
+
 void LogBytes(TrafficKind kind, const uint8_t* data, int length) {
     if (RelayLogging()) WriteTrafficLog(kind, data, length);
 }
@@ -82,8 +89,10 @@ void RelayFromCAT() {
 
     uint8_t buf[kBufferSize];
     int length = ReadCAT(buf, 1);
+    if (WorkerStopped()) return;
     if (length > 0) {
         const int more = ReadCAT(buf + 1, kMoreBytes);
+        if (WorkerStopped()) return;
         if (more > 0) length += more;  // a failed continuation adds nothing
 
         // A buffer for a link that is up goes to the VAN before anything is
@@ -118,6 +127,7 @@ void RelayFromCAT() {
                 SetProgressText("PC->CAT");
                 std::memset(buf, 0, sizeof buf);
                 length = ReadCAT(buf, kAfterAck);
+                if (WorkerStopped()) return;
                 SetProgressText("CAT->PC");
                 LogBytes(TrafficKind::CatToPc, buf, length);
                 request = length > 0;
@@ -156,7 +166,7 @@ static bool RelayFromVANPass() {
     }
     uint8_t buf[kVanBufferSize];
     const int n = s.Receive(buf, sizeof buf);
-    if (n == -2) return false;  // woken for nothing after all
+    if (n == -2 || WorkerStopped()) return false;  // woken for nothing, or stopped
     if (n <= 0) {
         DisconnectVANIfCurrent(link);  // the VAN closed, or the receive failed
         return false;
@@ -231,6 +241,8 @@ template <typename Proc>
 std::thread StartWorker(const std::shared_ptr<RelayRun>& run, Proc proc,
                         std::atomic<bool> RelayRun::*flag, IDisplayTarget* owner) {
     return std::thread([run, proc, flag, owner] {
+        t_running = &(*run.*flag);
+        PinSerialLinkToThisThread();
         proc(*run.*flag, owner);
         CSerialCommCls* orphan = nullptr;
         {

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <thread>
 
+#include "config/port_identity.h"
 #include "log/traffic_log.h"
 #include "platform/clock.h"
 #include "platform/serial_device.h"
@@ -48,6 +49,14 @@ platform::SerialStopBits StopBitsFromText(const std::string& text) {
     return platform::SerialStopBits::Keep;
 }
 
+// A relay worker keeps to the port object it was started with: one that a
+// stop let go of and that comes back from the driver later never reaches the
+// port of the next connection.
+thread_local bool t_pinned = false;
+thread_local CSerialCommCls* t_ownLink = nullptr;
+
+CSerialCommCls* CurrentLink() { return t_pinned ? t_ownLink : g_relay.serialLink.load(); }
+
 void LogEvent(const char* text) { WriteTrafficLog(TrafficKind::Event, text, 0); }
 
 // The open line names the rate the driver really took when it kept another
@@ -76,6 +85,11 @@ std::string TakenSpeed(const CSerialCommCls& link, const std::string& speed, int
 }
 
 }  // namespace
+
+void PinSerialLinkToThisThread() {
+    t_ownLink = g_relay.serialLink.load();
+    t_pinned = true;
+}
 
 int SpeedTextToBaud(const std::string& speed) {
     struct Entry {
@@ -141,6 +155,8 @@ int CSerialCommCls::Open() {
     m_device->SetDtr(true);
     return 0;
 }
+
+void CSerialCommCls::Rename(std::string portName) { m_portName = std::move(portName); }
 
 void CSerialCommCls::ConfigurePort() {
     if (m_open.load() != 1) return;
@@ -237,6 +253,26 @@ void CSerialCommCls::CancelWrite() {
     m_device->CancelWrite();
 }
 
+int OpenFollowingAdapter(CSerialCommCls& link, bool reopen) {
+    const int code = reopen ? link.Reopen() : link.Open();
+    if (code == 0) {
+        RememberPortIdentity(link.PortName());
+        return 0;
+    }
+    if (code != SERIAL_ERR_OPEN || g_portIdentitySource == nullptr) return code;
+    const std::string to =
+        FollowedPort(link.PortName(), ReadKnownIdentity(), g_portIdentitySource());
+    if (to.empty()) return code;
+    const std::string from = link.PortName();
+    link.Rename(to);
+    if ((reopen ? link.Reopen() : link.Open()) != 0) {
+        link.Rename(from);  // waited on under its configured name, as before
+        return code;
+    }
+    if (IDisplayTarget* main = g_relay.mainWindow.load()) main->PortFollowed(to);
+    return 0;
+}
+
 bool OpenSerialPort(const std::string& portName, const std::string& speed) {
     return OpenSerialPort(portName, speed, SerialDeviceFactory{});
 }
@@ -244,7 +280,7 @@ bool OpenSerialPort(const std::string& portName, const std::string& speed) {
 bool OpenSerialPort(const std::string& portName, const std::string& speed,
                     const SerialDeviceFactory& makeDevice) {
     CSerialCommCls* link = PrepareSerialPort(portName, speed, makeDevice);
-    return FinishSerialOpen(link, link->Open());
+    return FinishSerialOpen(link, OpenFollowingAdapter(*link, false));
 }
 
 CSerialCommCls* PrepareSerialPort(const std::string& portName, const std::string& speed,
@@ -274,17 +310,17 @@ bool FinishSerialOpen(CSerialCommCls* link, int code) {
 }
 
 int ReadCAT(uint8_t* dst, int count) {
-    CSerialCommCls* link = g_relay.serialLink.load();
+    CSerialCommCls* link = CurrentLink();
     return link ? link->Read(dst, count) : -1;
 }
 
 int WriteCAT(const uint8_t* buf, int count) {
-    CSerialCommCls* link = g_relay.serialLink.load();
+    CSerialCommCls* link = CurrentLink();
     return link ? link->Write(buf, count) : 0;
 }
 
 void SendCATControl(uint8_t byte) {
-    CSerialCommCls* link = g_relay.serialLink.load();
+    CSerialCommCls* link = CurrentLink();
     if (link == nullptr) return;
     uint8_t burst[5];
     std::fill_n(burst, 5, byte);
@@ -338,16 +374,16 @@ void CloseSerialPort() {
 }
 
 void NoticeSerialLineLost() {
-    if (CSerialCommCls* link = g_relay.serialLink.load()) link->NoticeLineLost();
+    if (CSerialCommCls* link = CurrentLink()) link->NoticeLineLost();
 }
 
 bool SerialLineLost() {
-    CSerialCommCls* link = g_relay.serialLink.load();
+    CSerialCommCls* link = CurrentLink();
     return link != nullptr && link->LineLost();
 }
 
 void DropLostSerialPort() {
-    CSerialCommCls* link = g_relay.serialLink.load();
+    CSerialCommCls* link = CurrentLink();
     if (link == nullptr) return;
     g_relay.serialOpen.store(false);
     // A line that is still there (a resume, a device change) ends a VAN link
@@ -364,9 +400,9 @@ void DropLostSerialPort() {
 }
 
 bool RetrySerialPort(bool logFailure) {
-    CSerialCommCls* link = g_relay.serialLink.load();
+    CSerialCommCls* link = CurrentLink();
     if (link == nullptr) return false;
-    const int code = link->Reopen();
+    const int code = OpenFollowingAdapter(*link, true);
     if (code != 0) {
         if (logFailure && RelayLogging()) LogOpenResult(link->PortName(), link->Speed(), code);
         return false;

@@ -57,6 +57,10 @@ public:
     // The device itself reported its removal.
     bool DeviceGone() const;
 
+    // The port name from now on: the terminal's adapter found at another
+    // number. Whoever opens the port, while it is not open.
+    void Rename(std::string portName);
+
     // The read, write and cancel operations behind ReadCAT, WriteCAT and
     // CancelCATRead; same results.
     int Read(uint8_t* dst, int count);
@@ -125,6 +129,14 @@ void ReleaseSerialLink(CSerialCommCls* link);
 // The running port's line counts as lost (resume, device change): the
 // terminal worker lets go of it and opens it again. Any thread.
 void NoticeSerialLineLost();
+// Open() (or Reopen()); when the port is not there, the terminal's adapter
+// followed: the one present port with the remembered identity is opened in
+// its place, the port renamed to it and the main window told (PortFollowed).
+// A port that opens has its identity remembered. Open's results.
+int OpenFollowingAdapter(CSerialCommCls& link, bool reopen);
+// A relay worker's thread keeps to the port object there is now (none
+// included) for the rest of its life. Called as each worker starts.
+void PinSerialLinkToThisThread();
 // Reads up to count bytes (count <= 3073): the count read, 0 on time-out (or when
 // cancelled), -1 on failure. Terminal worker only.
 int ReadCAT(uint8_t* dst, int count);

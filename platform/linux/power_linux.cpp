@@ -4,7 +4,9 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <mutex>
+#include <thread>
 
 namespace platform {
 
@@ -45,6 +47,59 @@ void KeepSystemAwake(bool on) {
         ::close(g_inhibitor);  // closing it releases the inhibitor
         g_inhibitor = -1;
     }
+}
+
+struct ResumeWatch::State {
+    std::function<void()> onResume;
+    std::atomic<bool> stop{false};
+    std::thread thread;
+};
+
+namespace {
+
+int OnPrepareForSleep(sd_bus_message* message, void* data, sd_bus_error*) {
+    int starting = 1;
+    if (sd_bus_message_read(message, "b", &starting) >= 0 && !starting) {
+        auto* state = static_cast<ResumeWatch::State*>(data);
+        if (state->onResume) state->onResume();
+    }
+    return 0;
+}
+
+// Listens for logind's sleep signal until stopped; gives up quietly when
+// there is no system bus or the bus goes away.
+void WatchSleep(ResumeWatch::State* state) {
+    sd_bus* bus = nullptr;
+    if (sd_bus_open_system(&bus) < 0) return;
+    sd_bus_slot* slot = nullptr;
+    if (sd_bus_match_signal(bus, &slot, "org.freedesktop.login1", "/org/freedesktop/login1",
+                            "org.freedesktop.login1.Manager", "PrepareForSleep",
+                            &OnPrepareForSleep, state) >= 0) {
+        while (!state->stop.load()) {
+            const int r = sd_bus_process(bus, nullptr);
+            if (r < 0) break;
+            if (r > 0) continue;  // more may be queued
+            if (sd_bus_wait(bus, 500000) < 0) break;  // woken at least every 0.5 s
+        }
+    }
+    sd_bus_slot_unref(slot);
+    sd_bus_flush_close_unref(bus);
+}
+
+}  // namespace
+
+ResumeWatch::ResumeWatch(std::function<void()> onResume) : m_state(std::make_shared<State>()) {
+    m_state->onResume = std::move(onResume);
+    try {
+        m_state->thread = std::thread(WatchSleep, m_state.get());
+    } catch (const std::system_error&) {
+        // No thread: no resume notice; the port list's watch still opens the line again.
+    }
+}
+
+ResumeWatch::~ResumeWatch() {
+    m_state->stop = true;
+    if (m_state->thread.joinable()) m_state->thread.join();
 }
 
 }  // namespace platform

@@ -9,4 +9,9 @@ void KeepSystemAwake(bool on) {
     SetThreadExecutionState(on ? ES_CONTINUOUS | ES_SYSTEM_REQUIRED : ES_CONTINUOUS);
 }
 
+struct ResumeWatch::State {};
+
+ResumeWatch::ResumeWatch(std::function<void()>) {}
+ResumeWatch::~ResumeWatch() = default;
+
 }  // namespace platform
