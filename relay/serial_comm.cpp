@@ -260,8 +260,10 @@ int OpenFollowingAdapter(CSerialCommCls& link, bool reopen) {
         return 0;
     }
     if (code != SERIAL_ERR_OPEN || g_portIdentitySource == nullptr) return code;
-    const std::string to =
-        FollowedPort(link.PortName(), ReadKnownIdentity(), g_portIdentitySource());
+    // The devices are looked at only when there is an adapter to look for.
+    const std::string known = ReadKnownIdentity();
+    if (known.empty()) return code;
+    const std::string to = FollowedPort(link.PortName(), known, g_portIdentitySource());
     if (to.empty()) return code;
     const std::string from = link.PortName();
     link.Rename(to);
