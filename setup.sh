@@ -12,7 +12,7 @@ set -eu
 
 PKGS="build-essential cmake ninja-build pkg-config git
 qt6-base-dev qt6-base-dev-tools libgl-dev
-libserialport-dev libcurl4-openssl-dev libssl-dev rapidjson-dev libsimpleini-dev
+libserialport-dev libsystemd-dev libcurl4-openssl-dev libssl-dev rapidjson-dev libsimpleini-dev
 openssl ca-certificates socat
 libgtest-dev libgmock-dev libcpp-httplib-dev
 fonts-noto-cjk

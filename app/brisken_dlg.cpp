@@ -4,7 +4,11 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "app/about_dialog.h"
 #include "app/control_ids.h"
@@ -16,6 +20,7 @@
 #include "log/traffic_log.h"
 #include "platform/clock.h"
 #include "platform/launcher.h"
+#include "platform/power.h"
 #include "platform/process_list.h"
 #include "platform/system.h"
 #include "relay/relay_session.h"
@@ -33,15 +38,83 @@ const char* const kSpeeds[] = {"9600", "38400", "57600", "115200"};
 // The real serial port and relay workers.
 class RelayLinks : public IRelayLinks {
 public:
+    ~RelayLinks() override { EndPendingOpen(); }
     bool OpenSerialPort(const std::string& port, const std::string& speed) override {
         return ::OpenSerialPort(port, speed);
     }
+    // The port object is made here, its open (CreateFileW, the line state)
+    // runs on a thread of its own.
+    void OpenSerialPortLater(const std::string& port, const std::string& speed,
+                             std::function<void(std::function<void()>)> toUi,
+                             std::function<void(bool)> done) override {
+        EndPendingOpen();
+        CSerialCommCls* link = PrepareSerialPort(port, speed);
+        auto pending = std::make_shared<Pending>();
+        const auto open = [link, pending, toUi, done] {
+            const int code = OpenFollowingAdapter(*link, false);
+            std::lock_guard lock(pending->mutex);
+            pending->finished = true;
+            pending->ended.notify_all();
+            if (pending->orphaned) {
+                ReleaseSerialLink(link);
+                return;
+            }
+            // Handed on under the lock: a stop that comes now waits for the
+            // hand-over, and the window is still there to take it.
+            if (!pending->dropped)
+                toUi([link, pending, code, done] {
+                    if (!pending->dropped) done(FinishSerialOpen(link, code));
+                });
+        };
+        try {
+            std::thread(open).detach();
+            m_pending = pending;
+        } catch (const std::system_error&) {
+            open();  // no thread to be had: opened here
+        }
+    }
+    void LineLost() override { NoticeSerialLineLost(); }
     void StartWorkers(IDisplayTarget* owner) override { m_workers.Start(owner); }
-    void StopRelayLinks() override { ::StopRelayLinks(m_workers); }
-    void ShutdownRelay() override { ::ShutdownRelay(m_workers); }
+    void StopRelayLinks() override {
+        EndPendingOpen();
+        ::StopRelayLinks(m_workers);
+    }
+    void ShutdownRelay() override {
+        EndPendingOpen();
+        ::ShutdownRelay(m_workers);
+    }
 
 private:
+    struct Pending {
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool finished = false;
+        bool dropped = false;   // its result is no longer wanted
+        bool orphaned = false;  // the port object is the open thread's to delete
+    };
+
+    // Calls off an open still with the driver: its cancel ends the wait in the
+    // device; an open that still does not return in time keeps its port
+    // object, which nothing else reaches any more.
+    void EndPendingOpen() {
+        if (!m_pending) return;
+        std::shared_ptr<Pending> pending = std::move(m_pending);
+        std::unique_lock lock(pending->mutex);
+        pending->dropped = true;
+        if (pending->finished) return;
+        lock.unlock();
+        CancelCATRead();
+        lock.lock();
+        if (!pending->ended.wait_for(lock, std::chrono::milliseconds(RelayWorkers::kJoinWaitMs),
+                                     [&] { return pending->finished; })) {
+            pending->orphaned = true;
+            g_relay.serialOpen.store(false);
+            g_relay.serialLink.store(nullptr);
+        }
+    }
+
     RelayWorkers m_workers;
+    std::shared_ptr<Pending> m_pending;
 };
 
 bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
@@ -176,10 +249,7 @@ bool CBriskenDlg::Initialise(IMainWindowView& view) {
     m_confirmExit = true;
     ShowTransferState("", kNormalColour);
 
-    view.ResetItems(ids::kPortList);
-    view.AddItem(ids::kPortList, kNoPort);
-    DialogPortList ports(view, ids::kPortList);
-    EnumerateSerialPorts(ports, m_options.portSource ? m_options.portSource : &SystemSerialPorts);
+    FillPortList();
     view.Select(ids::kPortList, 0);
 
     view.ResetItems(ids::kSpeedList);
@@ -257,6 +327,8 @@ void CBriskenDlg::DestroyWindow() {
     }
     m_trayRetrying = false;
     m_relay->ShutdownRelay();
+    m_opening = false;
+    KeepAwake(false);
     DestroyUpdateDialog();
     if (m_view != nullptr) m_view->RemoveTrayIcon();
     if (m_statusWindow) m_statusWindow->Show(false);
@@ -318,6 +390,46 @@ void CBriskenDlg::OnTimer(int id) {
     if (id == ids::kTrayRetryTimer) AddTrayIcon();
 }
 
+void CBriskenDlg::FillPortList() {
+    const PortSource source = m_options.portSource ? m_options.portSource : &SystemSerialPorts;
+    m_lastPorts = source();
+    m_view->ResetItems(ids::kPortList);
+    m_view->AddItem(ids::kPortList, kNoPort);
+    DialogPortList ports(*m_view, ids::kPortList);
+    EnumerateSerialPorts(ports, source);
+}
+
+void CBriskenDlg::OnResume() {
+    if (m_destroyed || !m_connected) return;
+    m_relay->LineLost();
+}
+
+void CBriskenDlg::OnDeviceChange(bool portChanged) {
+    if (m_destroyed || m_view == nullptr) return;
+    const PortSource source = m_options.portSource ? m_options.portSource : &SystemSerialPorts;
+    if (source() == m_lastPorts && !portChanged) return;
+    // Filled again, the selected port kept (offered as it stands when it has
+    // gone, so a running connection still shows its port).
+    const int index = m_view->Selection(ids::kPortList);
+    const std::string selected = index >= 1 ? m_view->ItemText(ids::kPortList, index) : "";
+    FillPortList();
+    int keep = 0;
+    const int count = m_view->ItemCount(ids::kPortList);
+    for (int i = 1; i < count && !selected.empty(); ++i) {
+        if (m_view->ItemText(ids::kPortList, i) == selected) {
+            keep = i;
+            break;
+        }
+    }
+    if (keep == 0 && !selected.empty()) {
+        m_view->AddItem(ids::kPortList, selected);
+        keep = count;
+    }
+    m_view->Select(ids::kPortList, keep);
+    if (m_settingDlg != nullptr) m_settingDlg->RefillPortList();
+    if (m_connected) m_relay->LineLost();
+}
+
 // ---- Display lines ----------------------------------------------------------
 
 void CBriskenDlg::Post(std::function<void()> fn) {
@@ -339,6 +451,21 @@ void CBriskenDlg::SetProgressText(const std::string& text) {
 
 void CBriskenDlg::SetTransferState(const std::string& text, uint32_t colour) {
     Post([this, text, colour] { ShowTransferState(text, colour); });
+}
+
+void CBriskenDlg::PortFollowed(const std::string& port) {
+    Post([this, port] {
+        StorePortItem(port);
+        const int count = m_view->ItemCount(ids::kPortList);
+        for (int i = 1; i < count; ++i) {
+            if (m_view->ItemText(ids::kPortList, i) == port) {
+                m_view->Select(ids::kPortList, i);
+                return;
+            }
+        }
+        m_view->AddItem(ids::kPortList, port);
+        m_view->Select(ids::kPortList, count);
+    });
 }
 
 void CBriskenDlg::ShowTransferState(const std::string& text, uint32_t colour) {
@@ -388,10 +515,25 @@ void CBriskenDlg::Connect(bool clicked) {
         ShowAppMessage("통신포트 선택에 문제가 있습니다.");
         return;
     }
+    if (m_opening) return;  // the driver has not answered the last Connect yet
     const int speedIndex = m_view->Selection(ids::kSpeedList);
     const std::string speed =
         speedIndex < 0 ? std::string() : m_view->ItemText(ids::kSpeedList, speedIndex);
-    if (!m_relay->OpenSerialPort(port, speed)) {
+    // The window keeps serving while the driver opens the port (a Bluetooth
+    // port takes seconds); the rest follows when it has answered.
+    m_opening = true;
+    // The start's own connect hides the window whatever the open gives.
+    if (!clicked) m_showAllowed = false;
+    IMainWindowView* view = m_view;
+    m_relay->OpenSerialPortLater(
+        port, speed, [view](std::function<void()> fn) { view->PostToUi(std::move(fn)); },
+        [this, clicked](bool opened) { OnPortOpened(clicked, opened); });
+}
+
+void CBriskenDlg::OnPortOpened(bool clicked, bool opened) {
+    m_opening = false;
+    if (m_destroyed || m_view == nullptr) return;
+    if (!opened) {
         // Queued behind what the open itself wrote, so this text is the one that stays.
         Post([this] { ShowTransferState("시리얼 연결 오류", kErrorColour); });
         if (clicked) {
@@ -408,6 +550,7 @@ void CBriskenDlg::Connect(bool clicked) {
     }
     m_relay->StartWorkers(this);
     SetButtonsRunning(true);
+    KeepAwake(true);
     m_showAllowed = false;
     m_view->ShowWindow(WindowShow::Hide);
     ShowStatusWindow(g_showStatusBox);
@@ -415,7 +558,22 @@ void CBriskenDlg::Connect(bool clicked) {
 
 void CBriskenDlg::StopRelay() {
     m_relay->StopRelayLinks();
+    m_opening = false;
     SetButtonsRunning(false);
+    KeepAwake(false);
+}
+
+// Serial traffic is no user input: without this the system's idle timer puts
+// a PC to sleep under a connected terminal. A user's or a policy's explicit
+// sleep still happens (the resume then opens the line again).
+void CBriskenDlg::KeepAwake(bool on) {
+    if (m_awake == on) return;
+    m_awake = on;
+    if (m_options.keepAwake) {
+        m_options.keepAwake(on);
+    } else {
+        platform::KeepSystemAwake(on);
+    }
 }
 
 void CBriskenDlg::OnDisconnect() { StopRelay(); }
@@ -434,7 +592,9 @@ void CBriskenDlg::OnSettingsButton() {
     CSettingDlg dialog(this, m_boxes, m_options.settings);
     {
         const std::unique_ptr<ISettingView> view = m_view->CreateSettingDialog(dialog);
+        m_settingDlg = &dialog;
         dialog.DoModal(*view);
+        m_settingDlg = nullptr;
     }
     // The program is ending (the dialog's uninstall): nothing is reconnected.
     if (m_quitQueued || m_destroyed) return;
@@ -443,7 +603,7 @@ void CBriskenDlg::OnSettingsButton() {
         if (!m_connected) SyncSelectors();
         return;
     }
-    if (m_connected) StopRelay();
+    if (m_connected || m_opening) StopRelay();
     SyncSelectors();
     if (g_autoConnect) OnConnect();
 }

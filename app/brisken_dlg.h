@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/dialog_controls.h"
 #include "app/display_queue.h"
@@ -61,6 +62,19 @@ public:
     virtual ~IRelayLinks() = default;
     // Opens the terminal's port (OpenSerialPort); false when it cannot.
     virtual bool OpenSerialPort(const std::string& port, const std::string& speed) = 0;
+    // The same open kept off the user-interface thread: done(result) is handed
+    // to that thread through toUi once the driver has answered. A stop before
+    // then calls the open off, and done never runs. By default the open runs
+    // here and done at once.
+    virtual void OpenSerialPortLater(const std::string& port, const std::string& speed,
+                                     std::function<void(std::function<void()>)> toUi,
+                                     std::function<void(bool)> done) {
+        (void)toUi;
+        done(OpenSerialPort(port, speed));
+    }
+    // A resume or a device change: the running line counts as lost, so the
+    // terminal worker closes it and opens it again.
+    virtual void LineLost() {}
     // Starts the terminal worker, then the VAN worker.
     virtual void StartWorkers(IDisplayTarget* owner) = 0;
     // Stops both workers without waiting on a blocked read, closes the port,
@@ -98,6 +112,8 @@ struct StartOptions {
     SettingDlgServices settings;      // its port source defaults to portSource
     DownloadFn download;              // the download window's worker
     IRelayLinks* relay = nullptr;     // the serial port and the relay workers
+    // Asks the system not to idle-sleep (true) or no longer (false).
+    std::function<void(bool)> keepAwake;
 };
 
 // How the tray icon was clicked.
@@ -134,6 +150,12 @@ public:
     void OnMinimised();      // the window has just been minimised
     void OnTrayClick(TrayClick click);
     void OnTimer(int id);
+    // The system resumed from sleep: a running line is opened again.
+    void OnResume();
+    // Devices came or went: the port list is filled again, keeping its
+    // selection; when a port came or went (portChanged, or a list that
+    // differs from the last one) a running line is opened again.
+    void OnDeviceChange(bool portChanged);
     // The show permission: while false nothing may make the window visible.
     bool ShowAllowed() const { return m_showAllowed; }
 
@@ -167,6 +189,7 @@ public:
     void SetLinkText(const std::string& text) override;
     void SetProgressText(const std::string& text) override;
     void SetTransferState(const std::string& text, uint32_t colour) override;
+    void PortFollowed(const std::string& port) override;
 
     // IMainWindowControl / IUpdateHost.
     void ClearConfirmExit() override { m_confirmExit = false; }
@@ -189,6 +212,9 @@ public:
 
 private:
     void Connect(bool clicked);
+    void OnPortOpened(bool clicked, bool opened);
+    void KeepAwake(bool on);
+    void FillPortList();
     void PrepareStart();
     bool Initialise(IMainWindowView& view);
     void CheckCommandLine();
@@ -217,6 +243,10 @@ private:
     bool m_starting = false;  // within OnInitDialog
     bool m_destroyed = false;
     bool m_connected = false;
+    bool m_opening = false;  // Connect's open is with the driver
+    bool m_awake = false;    // the keep-awake request is held
+    CSettingDlg* m_settingDlg = nullptr;  // the settings dialog while it runs
+    std::vector<std::string> m_lastPorts;
     bool m_trayRetrying = false;
     std::string m_linkText;
 

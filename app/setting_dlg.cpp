@@ -21,6 +21,9 @@ struct SpeedPair {
 constexpr SpeedPair kSpeeds[] = {
     {"9.6K", "9600"}, {"38.4K", "38400"}, {"56.0K", "57600"}, {"115.2K", "115200"}};
 
+
+}  // namespace
+
 // Reads a port item's number the way the item "COMn" has always been read:
 // the first three characters are dropped whatever they are, at most 7 bytes of
 // the rest count, blanks and one sign may lead, digits run to the first other
@@ -37,8 +40,6 @@ int PortNumberOfItem(const std::string& item) {
     // The INI file holds only unsigned digits; a negative port is no port.
     return negative ? 0 : value;
 }
-
-}  // namespace
 
 CSettingDlg::CSettingDlg(IMainWindowControl* mainControl, msgbox::IMessageBoxes& boxes,
                          Services services)
@@ -75,6 +76,28 @@ void CSettingDlg::OnInitDialog(ISettingView& view) {
     LoadDialogControls();
     m_changed = false;
     view.SetText(IDC_VERSION, BRISKEN_VERSION);
+}
+
+void CSettingDlg::RefillPortList() {
+    if (m_view == nullptr || m_ended) return;
+    const int index = m_view->Selection(IDC_PORTLIST);
+    const std::string selected = index >= 0 ? m_view->ItemText(IDC_PORTLIST, index) : "";
+    m_view->ResetItems(IDC_PORTLIST);
+    DialogPortList ports(*m_view, IDC_PORTLIST);
+    EnumerateSerialPorts(ports, m_services.portSource);
+    if (selected.empty()) {
+        if (ports.Count() > 0) ports.Select(0);
+        return;
+    }
+    // The selection stays, offered as it stands when its port has gone.
+    for (int i = 0; i < ports.Count(); ++i) {
+        if (ports.Text(i) == selected) {
+            ports.Select(i);
+            return;
+        }
+    }
+    ports.Append(selected);
+    ports.Select(ports.Count() - 1);
 }
 
 void CSettingDlg::LoadDialogControls() {
@@ -174,10 +197,21 @@ void CSettingDlg::OnPortChanged() {
         number = PortNumberOfItem(item);
     if (number == g_comPort && path == g_comPortPath) return;
 
+    StorePortItem(item);
+    m_changed = true;
+}
+
+void StorePortItem(const std::string& item) {
+    // A device path is stored as it stands; any other item is "COM" and a number.
+    std::string path;
+    int number = 0;
+    if (!item.empty() && item.front() == '/')
+        path = item;
+    else
+        number = PortNumberOfItem(item);
     SaveSetting("COMPORT", "port", path.empty() ? std::to_string(number) : path);
     g_comPort = number;
     g_comPortPath = path;
-    m_changed = true;
 }
 
 void CSettingDlg::OnSpeedChanged() {

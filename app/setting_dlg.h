@@ -8,6 +8,11 @@
 
 class IMainWindowControl;
 
+// A port item's number as "COMn" has always been read ("COM7" gives 7).
+int PortNumberOfItem(const std::string& item);
+// Stores a port item as the port setting (INI key and in-memory value).
+void StorePortItem(const std::string& item);
+
 // The settings dialog as a face draws it: controls 1009 to 1024.
 class ISettingView : public IDialogControls {
 public:
@@ -70,6 +75,9 @@ public:
     void OnCommand(int id);
     void OnSelChange(int id);
     void OnClose();
+
+    // Devices came or went: the port list is filled again, its selection kept.
+    void RefillPortList();
 
     // Sets the controls from the settings; writes nothing.
     void LoadDialogControls();

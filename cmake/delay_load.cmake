@@ -5,7 +5,7 @@
 # system folder only before any of them is loaded. This is the one list of
 # them; a DLL added to the program that is not a KnownDLL on every Windows
 # from 7 SP1 to 11 belongs here.
-set(BRISKEN_DELAY_LOADED version iphlpapi wininet bcrypt crypt32 comctl32)
+set(BRISKEN_DELAY_LOADED version iphlpapi wininet bcrypt crypt32 comctl32 setupapi)
 
 # An import library for delay loading, made from the import library of the
 # MinGW tree: its __imp_ symbols name what the DLL exports. On i686 they carry

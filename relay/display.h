@@ -20,6 +20,9 @@ public:
     virtual void SetProgressText(const std::string& text) = 0;
     // Text of the transfer-state line and the colour of the indicator under it.
     virtual void SetTransferState(const std::string& text, uint32_t colour) = 0;
+    // The terminal's adapter was found at another port, now open under that
+    // name: stored and shown as if picked in the settings.
+    virtual void PortFollowed(const std::string& port) { (void)port; }
 };
 
 // The display operations: each writes the main window first and the status

@@ -19,6 +19,13 @@ constexpr int kAfterAck = 2049;       // the read that follows an ACK burst
 constexpr int kBufferSize = 1 + 2048;
 constexpr int kVanBufferSize = 2049;
 
+// The run flag of the worker on this thread; a worker let go by a stop that
+// comes back from the driver drops what it read rather than hand it to the
+// next connection.
+thread_local const std::atomic<bool>* t_running = nullptr;
+
+bool WorkerStopped() { return t_running != nullptr && !t_running->load(); }
+
 void LogBytes(TrafficKind kind, const uint8_t* data, int length) {
     if (RelayLogging()) WriteTrafficLog(kind, data, length);
 }
@@ -82,8 +89,10 @@ void RelayFromCAT() {
 
     uint8_t buf[kBufferSize];
     int length = ReadCAT(buf, 1);
+    if (WorkerStopped()) return;
     if (length > 0) {
         const int more = ReadCAT(buf + 1, kMoreBytes);
+        if (WorkerStopped()) return;
         if (more > 0) length += more;  // a failed continuation adds nothing
 
         // A buffer for a link that is up goes to the VAN before anything is
@@ -118,6 +127,7 @@ void RelayFromCAT() {
                 SetProgressText("PC->CAT");
                 std::memset(buf, 0, sizeof buf);
                 length = ReadCAT(buf, kAfterAck);
+                if (WorkerStopped()) return;
                 SetProgressText("CAT->PC");
                 LogBytes(TrafficKind::CatToPc, buf, length);
                 request = length > 0;
@@ -156,7 +166,7 @@ static bool RelayFromVANPass() {
     }
     uint8_t buf[kVanBufferSize];
     const int n = s.Receive(buf, sizeof buf);
-    if (n == -2) return false;  // woken for nothing after all
+    if (n == -2 || WorkerStopped()) return false;  // woken for nothing, or stopped
     if (n <= 0) {
         DisconnectVANIfCurrent(link);  // the VAN closed, or the receive failed
         return false;
@@ -176,22 +186,23 @@ static bool RelayFromVANPass() {
 
 void RelayFromVAN() { RelayFromVANPass(); }
 
-int CATWorkerProc(RelayWorkers* workers, IDisplayTarget* owner) {
+int CATWorkerProc(const std::atomic<bool>& running, IDisplayTarget* owner) {
     IDisplayTarget* none = nullptr;
     g_relay.mainWindow.compare_exchange_strong(none, owner);
     // Only the first failed try of a run of them is logged: an adapter left
     // unplugged for a week must not fill the disk.
     bool failureLogged = false;
-    while (workers->catWorkerRunning.load()) {
+    while (running.load()) {
         if (g_relay.serialOpen.load()) {
             RelayFromCAT();  // paced by the serial read time-outs
+            if (!running.load()) break;  // a stop may have taken the port meanwhile
             if (SerialLineLost()) {
                 DropLostSerialPort();
                 failureLogged = false;
             }
         } else if (g_relay.serialLink.load() != nullptr) {
             // The port has gone, or was not there when the relay started.
-            if (RelayStopEvent().Wait(g_relay.reopenMs.load()) || !workers->catWorkerRunning.load()) break;
+            if (RelayStopEvent().Wait(g_relay.reopenMs.load()) || !running.load()) break;
             if (!RetrySerialPort(!failureLogged)) failureLogged = true;
         } else {
             RelayStopEvent().Wait(kIdleSleepMs);
@@ -200,10 +211,10 @@ int CATWorkerProc(RelayWorkers* workers, IDisplayTarget* owner) {
     return 0;
 }
 
-int VANWorkerProc(RelayWorkers* workers, IDisplayTarget* owner) {
+int VANWorkerProc(const std::atomic<bool>& running, IDisplayTarget* owner) {
     IDisplayTarget* none = nullptr;
     g_relay.mainWindow.compare_exchange_strong(none, owner);
-    while (workers->vanWorkerRunning.load()) {
+    while (running.load()) {
         // Straight back into the wait after a buffer, so data that follows at once
         // is not held back.
         if (g_relay.vanConnected.load()) {
@@ -214,7 +225,7 @@ int VANWorkerProc(RelayWorkers* workers, IDisplayTarget* owner) {
         // cleared before the flags are looked at, so a link that comes up in
         // between leaves it set. The bound is only a second line of defence.
         VanLinkUpEvent().Reset();
-        if (!g_relay.vanConnected.load() && workers->vanWorkerRunning.load())
+        if (!g_relay.vanConnected.load() && running.load())
             VanLinkUpEvent().Wait(g_relay.noLinkWaitMs.load());
     }
     return 0;
@@ -222,29 +233,75 @@ int VANWorkerProc(RelayWorkers* workers, IDisplayTarget* owner) {
 
 RelayWorkers::~RelayWorkers() { Stop(); }
 
+namespace {
+
+// Runs a worker procedure and counts it out of the run when it returns; the
+// last one out deletes a port object left to it.
+template <typename Proc>
+std::thread StartWorker(const std::shared_ptr<RelayRun>& run, Proc proc,
+                        std::atomic<bool> RelayRun::*flag, IDisplayTarget* owner) {
+    return std::thread([run, proc, flag, owner] {
+        t_running = &(*run.*flag);
+        PinSerialLinkToThisThread();
+        proc(*run.*flag, owner);
+        CSerialCommCls* orphan = nullptr;
+        {
+            std::lock_guard lock(run->mutex);
+            if (--run->running == 0) std::swap(orphan, run->orphan);
+            run->ended.notify_all();
+        }
+        ReleaseSerialLink(orphan);
+    });
+}
+
+}  // namespace
+
 void RelayWorkers::Start(IDisplayTarget* owner) {
     Stop();
     RelayStopEvent().Reset();
     // The run flags are set before the threads start, so a Stop that follows at
     // once always finds them set and clears them.
-    catWorkerRunning = true;
-    vanWorkerRunning = true;
-    m_catThread = std::thread(CATWorkerProc, this, owner);
-    m_vanThread = std::thread(VANWorkerProc, this, owner);
+    m_run = std::make_shared<RelayRun>();
+    m_run->catWorkerRunning = true;
+    m_run->vanWorkerRunning = true;
+    m_run->running = 2;
+    m_catThread = StartWorker(m_run, CATWorkerProc, &RelayRun::catWorkerRunning, owner);
+    m_vanThread = StartWorker(m_run, VANWorkerProc, &RelayRun::vanWorkerRunning, owner);
 }
 
-void RelayWorkers::Stop() {
-    catWorkerRunning = false;
-    vanWorkerRunning = false;
-    if (!m_catThread.joinable() && !m_vanThread.joinable()) return;
+bool RelayWorkers::Stop() {
+    if (!m_run) return true;
+    m_run->catWorkerRunning = false;
+    m_run->vanWorkerRunning = false;
+    if (!m_catThread.joinable() && !m_vanThread.joinable()) return true;
     // Wake every wait a worker may be in: the serial read, the VAN wait (which
     // has no time-out of its own), a connect or send wait, the idle sleeps.
     RelayStopEvent().Signal();
     VanLinkUpEvent().Signal();
     CancelCATRead();
-    if (m_catThread.joinable()) m_catThread.join();
-    if (m_vanThread.joinable()) m_vanThread.join();
+    bool ended = false;
+    {
+        std::unique_lock lock(m_run->mutex);
+        ended = m_run->ended.wait_for(lock, std::chrono::milliseconds(kJoinWaitMs),
+                                      [this] { return m_run->running == 0; });
+        if (!ended) {
+            // Caught in a driver: the worker is let go with the port object,
+            // which nothing else reaches from now on.
+            g_relay.serialOpen.store(false);
+            m_run->orphan = g_relay.serialLink.exchange(nullptr);
+        }
+    }
+    for (std::thread* t : {&m_catThread, &m_vanThread}) {
+        if (!t->joinable()) continue;
+        if (ended) {
+            t->join();
+        } else {
+            t->detach();
+        }
+    }
+    m_run.reset();
     RelayStopEvent().Reset();
+    return ended;
 }
 
 void StopRelayLinks(RelayWorkers& workers) {

@@ -1,9 +1,13 @@
 #include "relay/serial_comm.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
+#include "config/port_identity.h"
 #include "log/traffic_log.h"
 #include "platform/clock.h"
 #include "platform/serial_device.h"
@@ -45,6 +49,14 @@ platform::SerialStopBits StopBitsFromText(const std::string& text) {
     return platform::SerialStopBits::Keep;
 }
 
+// A relay worker keeps to the port object it was started with: one that a
+// stop let go of and that comes back from the driver later never reaches the
+// port of the next connection.
+thread_local bool t_pinned = false;
+thread_local CSerialCommCls* t_ownLink = nullptr;
+
+CSerialCommCls* CurrentLink() { return t_pinned ? t_ownLink : g_relay.serialLink.load(); }
+
 void LogEvent(const char* text) { WriteTrafficLog(TrafficKind::Event, text, 0); }
 
 // The open line names the rate the driver really took when it kept another
@@ -73,6 +85,11 @@ std::string TakenSpeed(const CSerialCommCls& link, const std::string& speed, int
 }
 
 }  // namespace
+
+void PinSerialLinkToThisThread() {
+    t_ownLink = g_relay.serialLink.load();
+    t_pinned = true;
+}
 
 int SpeedTextToBaud(const std::string& speed) {
     struct Entry {
@@ -122,10 +139,13 @@ int CSerialCommCls::Open() {
     // Without its wake-ups the port could not be stopped cleanly; let go of it
     // rather than keep it held by a half-made object.
     int code = 0;
-    if (!m_device->CreateReadWakeup()) {
-        code = SERIAL_ERR_READ_EVENT;
-    } else if (!m_device->CreateWriteWakeup()) {
-        code = SERIAL_ERR_WRITE_EVENT;
+    {
+        std::lock_guard line(m_lineMutex);  // a stop's cancel may come meanwhile
+        if (!m_device->CreateReadWakeup()) {
+            code = SERIAL_ERR_READ_EVENT;
+        } else if (!m_device->CreateWriteWakeup()) {
+            code = SERIAL_ERR_WRITE_EVENT;
+        }
     }
     if (code != 0) {
         m_open.store(0);
@@ -135,6 +155,8 @@ int CSerialCommCls::Open() {
     m_device->SetDtr(true);
     return 0;
 }
+
+void CSerialCommCls::Rename(std::string portName) { m_portName = std::move(portName); }
 
 void CSerialCommCls::ConfigurePort() {
     if (m_open.load() != 1) return;
@@ -151,26 +173,38 @@ void CSerialCommCls::ConfigureDevice() {
     m_device->SetRts(true);         // a pseudo-terminal has no modem lines: ignored
 }
 
-bool CSerialCommCls::LineLost() const { return m_device->LineLost(); }
+bool CSerialCommCls::LineLost() const {
+    return m_lossNoticed.load() || m_device->LineLost();
+}
 
+bool CSerialCommCls::DeviceGone() const { return m_device->LineLost(); }
+
+void CSerialCommCls::NoticeLineLost() {
+    if (m_open.load() == 1) m_lossNoticed.store(true);
+}
+
+// Neither the handle's close nor its open runs under the lock a stop's cancel
+// takes: the device swaps its handle under a lock of its own.
 void CSerialCommCls::LoseLine() {
     m_open.store(0);
     std::lock_guard write(m_writeMutex);
-    std::lock_guard line(m_lineMutex);
     m_device->DropLine();
+    m_lossNoticed.store(false);
 }
 
 int CSerialCommCls::Reopen() {
     std::lock_guard write(m_writeMutex);
-    std::lock_guard line(m_lineMutex);
     if (m_open.load() == 1) return 0;
     if (!m_device->Reopen(SerialDevicePath(m_portName))) return SERIAL_ERR_OPEN;
     // The wake-ups stay from the first open; a port that never opened makes them now.
     int code = 0;
-    if (!m_device->CreateReadWakeup()) {
-        code = SERIAL_ERR_READ_EVENT;
-    } else if (!m_device->CreateWriteWakeup()) {
-        code = SERIAL_ERR_WRITE_EVENT;
+    {
+        std::lock_guard line(m_lineMutex);
+        if (!m_device->CreateReadWakeup()) {
+            code = SERIAL_ERR_READ_EVENT;
+        } else if (!m_device->CreateWriteWakeup()) {
+            code = SERIAL_ERR_WRITE_EVENT;
+        }
     }
     if (code != 0) {
         m_device->DropLine();
@@ -219,21 +253,53 @@ void CSerialCommCls::CancelWrite() {
     m_device->CancelWrite();
 }
 
+int OpenFollowingAdapter(CSerialCommCls& link, bool reopen) {
+    const int code = reopen ? link.Reopen() : link.Open();
+    if (code == 0) {
+        RememberPortIdentity(link.PortName());
+        return 0;
+    }
+    if (code != SERIAL_ERR_OPEN || g_portIdentitySource == nullptr) return code;
+    // The devices are looked at only when there is an adapter to look for.
+    const std::string known = ReadKnownIdentity();
+    if (known.empty()) return code;
+    const std::string to = FollowedPort(link.PortName(), known, g_portIdentitySource());
+    if (to.empty()) return code;
+    const std::string from = link.PortName();
+    link.Rename(to);
+    if ((reopen ? link.Reopen() : link.Open()) != 0) {
+        link.Rename(from);  // waited on under its configured name, as before
+        return code;
+    }
+    if (IDisplayTarget* main = g_relay.mainWindow.load()) main->PortFollowed(to);
+    return 0;
+}
+
 bool OpenSerialPort(const std::string& portName, const std::string& speed) {
     return OpenSerialPort(portName, speed, SerialDeviceFactory{});
 }
 
 bool OpenSerialPort(const std::string& portName, const std::string& speed,
                     const SerialDeviceFactory& makeDevice) {
+    CSerialCommCls* link = PrepareSerialPort(portName, speed, makeDevice);
+    return FinishSerialOpen(link, OpenFollowingAdapter(*link, false));
+}
+
+CSerialCommCls* PrepareSerialPort(const std::string& portName, const std::string& speed,
+                                  const SerialDeviceFactory& makeDevice) {
     // A new open always starts from a fresh object; the old one lets go of
     // anything it still held.
-    delete g_relay.serialLink.exchange(nullptr);
-
+    ReleaseSerialLink(g_relay.serialLink.exchange(nullptr));
     auto* link = new CSerialCommCls(portName, speed, "None", "8 Bit", "1 Bit");
     if (makeDevice) link->UseDevice(makeDevice());
     g_relay.serialLink.store(link);
+    return link;
+}
 
-    const int code = link->Open();
+bool FinishSerialOpen(CSerialCommCls* link, int code) {
+    if (link == nullptr || g_relay.serialLink.load() != link) return false;  // stopped meanwhile
+    const std::string& portName = link->PortName();
+    const std::string& speed = link->Speed();
     if (code == 0) {
         g_relay.serialOpen.store(true);
         SetTransferState("", kNormalColour);
@@ -246,17 +312,17 @@ bool OpenSerialPort(const std::string& portName, const std::string& speed,
 }
 
 int ReadCAT(uint8_t* dst, int count) {
-    CSerialCommCls* link = g_relay.serialLink.load();
+    CSerialCommCls* link = CurrentLink();
     return link ? link->Read(dst, count) : -1;
 }
 
 int WriteCAT(const uint8_t* buf, int count) {
-    CSerialCommCls* link = g_relay.serialLink.load();
+    CSerialCommCls* link = CurrentLink();
     return link ? link->Write(buf, count) : 0;
 }
 
 void SendCATControl(uint8_t byte) {
-    CSerialCommCls* link = g_relay.serialLink.load();
+    CSerialCommCls* link = CurrentLink();
     if (link == nullptr) return;
     uint8_t burst[5];
     std::fill_n(burst, 5, byte);
@@ -274,25 +340,57 @@ void CancelCATRead() {
     }
 }
 
+void ReleaseSerialLink(CSerialCommCls* link) {
+    if (link == nullptr) return;
+    // A dead adapter's driver may hold the close for ever: it runs on a
+    // thread of its own, and one that does not end in time is left to it
+    // (the object is no longer reachable, so nothing uses it again).
+    struct Done {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool done = false;
+    };
+    auto done = std::make_shared<Done>();
+    try {
+        std::thread([link, done] {
+            link->Close();
+            delete link;
+            std::lock_guard lock(done->mutex);
+            done->done = true;
+            done->cv.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        link->Close();
+        delete link;
+        return;
+    }
+    std::unique_lock lock(done->mutex);
+    done->cv.wait_for(lock, std::chrono::milliseconds(CSerialCommCls::kCloseWaitMs),
+                      [&] { return done->done; });
+}
+
 void CloseSerialPort() {
     g_relay.serialOpen.store(false);
-    if (CSerialCommCls* link = g_relay.serialLink.load()) {
-        link->Close();
-        g_relay.serialLink.store(nullptr);
-        delete link;
-    }
+    ReleaseSerialLink(g_relay.serialLink.exchange(nullptr));
     if (RelayLogging()) LogEvent("Serial CLOSE");
 }
 
+void NoticeSerialLineLost() {
+    if (CSerialCommCls* link = CurrentLink()) link->NoticeLineLost();
+}
+
 bool SerialLineLost() {
-    CSerialCommCls* link = g_relay.serialLink.load();
+    CSerialCommCls* link = CurrentLink();
     return link != nullptr && link->LineLost();
 }
 
 void DropLostSerialPort() {
-    CSerialCommCls* link = g_relay.serialLink.load();
+    CSerialCommCls* link = CurrentLink();
     if (link == nullptr) return;
     g_relay.serialOpen.store(false);
+    // A line that is still there (a resume, a device change) ends a VAN link
+    // as a failed link ends, the terminal told while its port is open.
+    if (!link->DeviceGone() && g_relay.vanConnected.load()) DisconnectVAN();
     link->LoseLine();
     if (RelayLogging()) LogEvent("Serial CLOSE");
     // The terminal that used the session is gone with its line: the link ends
@@ -304,9 +402,9 @@ void DropLostSerialPort() {
 }
 
 bool RetrySerialPort(bool logFailure) {
-    CSerialCommCls* link = g_relay.serialLink.load();
+    CSerialCommCls* link = CurrentLink();
     if (link == nullptr) return false;
-    const int code = link->Reopen();
+    const int code = OpenFollowingAdapter(*link, true);
     if (code != 0) {
         if (logFailure && RelayLogging()) LogOpenResult(link->PortName(), link->Speed(), code);
         return false;

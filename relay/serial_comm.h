@@ -1,5 +1,6 @@
 #pragma once
 #include <array>
+#include <chrono>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -50,6 +51,15 @@ public:
     // on the line; a cancel of the read that comes meanwhile still holds.
     void LoseLine();
     int Reopen();
+    // A resume or a device change: the open line counts as lost (LineLost)
+    // until the terminal worker has let go of it. Any thread.
+    void NoticeLineLost();
+    // The device itself reported its removal.
+    bool DeviceGone() const;
+
+    // The port name from now on: the terminal's adapter found at another
+    // number. Whoever opens the port, while it is not open.
+    void Rename(std::string portName);
 
     // The read, write and cancel operations behind ReadCAT, WriteCAT and
     // CancelCATRead; same results.
@@ -67,6 +77,8 @@ public:
 
     static constexpr int kMaxRead = 3073;  // largest read a caller may ask for
     static constexpr int kWriteTimeoutMs = 1000;
+    // How long a stop waits for the port's close (DTR drop and release).
+    static constexpr int kCloseWaitMs = 1000;
 
 private:
     void ConfigureDevice();
@@ -78,10 +90,11 @@ private:
     std::string m_stopBits;
     std::unique_ptr<platform::SerialDevice> m_device;
     std::atomic<int> m_open{0};
+    std::atomic<bool> m_lossNoticed{false};
     std::mutex m_writeMutex;  // one write (one burst) on the line at a time
-    // Held while the device's handles change under running workers (LoseLine,
-    // Reopen) and by the cancels from other threads that use them; taken after
-    // m_writeMutex.
+    // Held while the wake-ups are made under running workers and by the
+    // cancels from other threads that use them; never across an open or a
+    // close; taken after m_writeMutex.
     mutable std::mutex m_lineMutex;
     std::array<uint8_t, kMaxRead> m_readScratch{};  // terminal worker only
 };
@@ -102,6 +115,28 @@ std::string SerialDevicePath(const std::string& portName);
 bool OpenSerialPort(const std::string& portName, const std::string& speed);
 bool OpenSerialPort(const std::string& portName, const std::string& speed,
                     const SerialDeviceFactory& makeDevice);
+// OpenSerialPort in two steps, so the open itself can run off the
+// user-interface thread: Prepare (UI thread) makes the port object, the
+// caller runs its Open() on a thread of its own, Finish (UI thread) takes its
+// result as OpenSerialPort does; false when the port was closed meanwhile.
+CSerialCommCls* PrepareSerialPort(const std::string& portName, const std::string& speed,
+                                  const SerialDeviceFactory& makeDevice = {});
+bool FinishSerialOpen(CSerialCommCls* link, int code);
+// Closes and deletes a port object no longer reachable, on a thread of its
+// own, waiting up to CSerialCommCls::kCloseWaitMs; a close the driver holds
+// is left to that thread.
+void ReleaseSerialLink(CSerialCommCls* link);
+// The running port's line counts as lost (resume, device change): the
+// terminal worker lets go of it and opens it again. Any thread.
+void NoticeSerialLineLost();
+// Open() (or Reopen()); when the port is not there, the terminal's adapter
+// followed: the one present port with the remembered identity is opened in
+// its place, the port renamed to it and the main window told (PortFollowed).
+// A port that opens has its identity remembered. Open's results.
+int OpenFollowingAdapter(CSerialCommCls& link, bool reopen);
+// A relay worker's thread keeps to the port object there is now (none
+// included) for the rest of its life. Called as each worker starts.
+void PinSerialLinkToThisThread();
 // Reads up to count bytes (count <= 3073): the count read, 0 on time-out (or when
 // cancelled), -1 on failure. Terminal worker only.
 int ReadCAT(uint8_t* dst, int count);
@@ -113,7 +148,8 @@ void SendCATControl(uint8_t byte);
 // at once until the port is closed; a WriteCAT waiting on the line ends too
 // (it returns 0). The stop path calls it, then closes the port. Any thread.
 void CancelCATRead();
-// Closes the port and logs "Serial CLOSE". UI thread, workers stopped.
+// Closes the port (bounded, see ReleaseSerialLink) and logs "Serial CLOSE".
+// UI thread, workers stopped.
 void CloseSerialPort();
 
 // The terminal's port coming back. Terminal worker only.

@@ -2,6 +2,7 @@
 
 #include <libserialport.h>
 
+#include <cstdio>
 #include <memory>
 
 namespace platform {
@@ -25,6 +26,36 @@ std::vector<std::string> ListSerialPorts() {
         if (const char* name = sp_get_port_name(*p)) names.emplace_back(name);
     }
     return names;
+}
+
+std::vector<PortIdentity> ListPortIdentities() {
+    std::vector<PortIdentity> ports;
+    sp_port** raw = nullptr;
+    if (sp_list_ports(&raw) != SP_OK) return ports;
+    PortListPtr list(raw);
+    for (sp_port** p = list.get(); *p != nullptr; ++p) {
+        const char* name = sp_get_port_name(*p);
+        if (name == nullptr) continue;
+        PortIdentity port{name, ""};
+        int vid = 0;
+        int pid = 0;
+        if (sp_get_port_transport(*p) == SP_TRANSPORT_USB &&
+            sp_get_port_usb_vid_pid(*p, &vid, &pid) == SP_OK) {
+            char ids[16];
+            std::snprintf(ids, sizeof ids, "%04x:%04x", vid & 0xffff, pid & 0xffff);
+            const char* serial = sp_get_port_usb_serial(*p);
+            int bus = 0;
+            int address = 0;
+            if (serial != nullptr && *serial != '\0') {
+                port.identity = std::string("USB ") + ids + " " + serial;
+            } else if (sp_get_port_usb_bus_address(*p, &bus, &address) == SP_OK) {
+                port.identity = std::string("USB ") + ids + " @" + std::to_string(bus) + "-" +
+                                std::to_string(address);
+            }
+        }
+        ports.push_back(std::move(port));
+    }
+    return ports;
 }
 
 }  // namespace platform

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "platform/clock.h"
@@ -65,7 +68,13 @@ constexpr DWORD kQueueBytes = 50000;
 constexpr DWORD kPurgeAll = PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR;
 // How long a cancelled read or write may take to complete. Windows promises
 // no bound, and after a surprise removal some drivers never complete it.
-constexpr DWORD kCancelGraceMs = 2000;
+constexpr DWORD kCancelGraceMs = 1000;
+// How long a thread waits for the port's handle to open or close. A dead
+// adapter's driver may do its clean-up inside CloseHandle and never return, a
+// Bluetooth port's CreateFileW takes seconds: both run on a thread of their
+// own, and one that does not return in time is left to it.
+constexpr DWORD kCloseWaitMs = 500;
+constexpr DWORD kOpenWaitMs = 15000;
 // How far past its own time-outs a read may run before it is called off: a
 // driver that ignores them must not hold the reader for ever.
 constexpr int64_t kReadOverrunMs = 1000;
@@ -126,6 +135,74 @@ void Abandon(std::unique_ptr<IoSlot> slot) {
     static auto* kept = new std::vector<std::unique_ptr<IoSlot>>;
     std::lock_guard lock(mutex);
     kept->push_back(std::move(slot));
+}
+
+// One open or close of a port handle, run on a thread of its own.
+struct HandleJob {
+    std::mutex mutex;
+    bool finished = false;
+    bool leftBehind = false;  // the waiter gave up: the thread lets go of what it made
+    HANDLE result = INVALID_HANDLE_VALUE;
+    DWORD error = 0;
+    win::Handle done{NewEvent()};
+};
+
+bool ValidHandle(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+
+// Closes the handle on a thread of its own and waits up to kCloseWaitMs for it.
+void CloseOnWorker(const std::shared_ptr<win::CommCalls>& calls, HANDLE h) {
+    auto job = std::make_shared<HandleJob>();
+    if (job->done.valid()) {
+        try {
+            std::thread([job, calls, h] {
+                calls->ClosePort(h);
+                SetEvent(job->done.get());
+            }).detach();
+            WaitForSingleObject(job->done.get(), kCloseWaitMs);
+            return;
+        } catch (const std::system_error&) {
+            // No thread to be had: closed here, as it always was.
+        }
+    }
+    calls->ClosePort(h);
+}
+
+// Opens the path on a thread of its own; waits until it returns, stop is set
+// or kOpenWaitMs pass. An open given up on is left to its thread, which closes
+// the handle it finally gets. INVALID_HANDLE_VALUE with the error set on failure.
+HANDLE OpenOnWorker(const std::shared_ptr<win::CommCalls>& calls, const std::wstring& path,
+                    HANDLE stop) {
+    auto job = std::make_shared<HandleJob>();
+    if (job->done.valid()) {
+        try {
+            std::thread([job, calls, path] {
+                const HANDLE h = calls->OpenPort(path.c_str());
+                const DWORD err = GetLastError();
+                std::lock_guard lock(job->mutex);
+                job->finished = true;
+                if (job->leftBehind) {
+                    if (ValidHandle(h)) calls->ClosePort(h);
+                    return;
+                }
+                job->result = h;
+                job->error = err;
+                SetEvent(job->done.get());
+            }).detach();
+            const HANDLE waits[2] = {job->done.get(), stop};
+            WaitForMultipleObjects(stop != nullptr ? 2 : 1, waits, FALSE, kOpenWaitMs);
+            std::lock_guard lock(job->mutex);
+            if (!job->finished) {
+                job->leftBehind = true;
+                SetLastError(ERROR_OPERATION_ABORTED);
+                return INVALID_HANDLE_VALUE;
+            }
+            SetLastError(job->error);
+            return job->result;
+        } catch (const std::system_error&) {
+            // No thread to be had: opened here.
+        }
+    }
+    return calls->OpenPort(path.c_str());
 }
 
 // Line state that can neither drop, replace nor hold back a byte: binary, no
@@ -191,8 +268,13 @@ void SetFraming(DCB& dcb, const SerialLineSettings& s) {
 
 struct SerialDevice::Impl {
     std::shared_ptr<win::CommCalls> calls = win::SystemCommCalls();
-    // The port handle, closed through calls; null when none.
+    // The port handle, closed through calls; null when none. Changed by the
+    // controlling thread under portMutex, which the cancels from other threads
+    // take to use it; never held across an open or a close.
     HANDLE port = nullptr;
+    std::mutex portMutex;
+    // Set by CancelRead: an open waiting on the driver gives up.
+    win::Handle stopEvent{NewEvent()};
     // The events a cancel sets so that a wait outside the driver (a failed
     // line's pause, a stuck write's wait) ends at once as well.
     win::Handle readCancelEvent;
@@ -214,9 +296,15 @@ struct SerialDevice::Impl {
 
     bool Open() const { return port != nullptr && port != INVALID_HANDLE_VALUE; }
 
+    // The handle is swapped out under the lock and closed on a worker; one
+    // the driver holds on to is left to that worker, never used again.
     void ClosePort() {
-        if (Open()) calls->ClosePort(port);
-        port = nullptr;
+        HANDLE h = nullptr;
+        {
+            std::lock_guard lock(portMutex);
+            std::swap(h, port);
+        }
+        if (ValidHandle(h)) CloseOnWorker(calls, h);
     }
 
     void SetTimeouts(const SerialReadTiming& t) {
@@ -310,7 +398,8 @@ void SerialDevice::SetError(SerialErrorKind kind, int code, std::string text) {
 bool SerialDevice::IsOpen() const { return m_impl->Open(); }
 
 bool SerialDevice::Open(const std::string& path) {
-    Close();
+    // A device that holds nothing keeps a cancel that came before the open.
+    if (IsOpen()) Close();
     return OpenLine(path);
 }
 
@@ -336,15 +425,23 @@ bool SerialDevice::OpenLine(const std::string& path) {
         SetError(SerialErrorKind::InvalidArgument, 0, "no device path");
         return false;
     }
-    HANDLE h = d.calls->OpenPort(win::Wide(path).c_str());
-    if (h == INVALID_HANDLE_VALUE || h == nullptr) {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    if (d.readCancelled.load()) {
+        SetLastError(ERROR_OPERATION_ABORTED);
+    } else {
+        h = OpenOnWorker(d.calls, win::Wide(path), d.stopEvent.get());
+    }
+    if (!ValidHandle(h)) {
         const DWORD err = GetLastError();
         const bool busy = err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION;
         SetError(busy ? SerialErrorKind::Busy : SerialErrorKind::Os, static_cast<int>(err),
                  "open " + path + ": " + win::ErrorText(err));
         return false;
     }
-    d.port = h;
+    {
+        std::lock_guard lock(d.portMutex);
+        d.port = h;
+    }
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!d.calls->GetState(h, &dcb)) {
@@ -362,11 +459,13 @@ bool SerialDevice::OpenLine(const std::string& path) {
 }
 
 bool SerialDevice::CreateReadWakeup() {
+    std::lock_guard lock(m_impl->portMutex);
     if (!m_impl->readCancelEvent.valid()) m_impl->readCancelEvent.Reset(NewEvent());
     return m_impl->readCancelEvent.valid();
 }
 
 bool SerialDevice::CreateWriteWakeup() {
+    std::lock_guard lock(m_impl->portMutex);
     if (!m_impl->writeCancelEvent.valid()) m_impl->writeCancelEvent.Reset(NewEvent());
     return m_impl->writeCancelEvent.valid();
 }
@@ -587,6 +686,8 @@ bool SerialDevice::Write(const uint8_t* src, int count, int timeoutMs) {
 void SerialDevice::CancelRead() {
     Impl& d = *m_impl;
     d.readCancelled.store(true);
+    if (d.stopEvent.valid()) SetEvent(d.stopEvent.get());
+    std::lock_guard lock(d.portMutex);
     if (d.readCancelEvent.valid()) SetEvent(d.readCancelEvent.get());
     if (IoSlot* slot = d.readSlot.load(); slot != nullptr && d.Open())
         d.calls->Cancel(d.port, &slot->ov);
@@ -595,6 +696,7 @@ void SerialDevice::CancelRead() {
 void SerialDevice::CancelWrite() {
     Impl& d = *m_impl;
     d.writeCancelled.store(true);
+    std::lock_guard lock(d.portMutex);
     if (d.writeCancelEvent.valid()) SetEvent(d.writeCancelEvent.get());
     if (IoSlot* slot = d.writeSlot.load(); slot != nullptr && d.Open())
         d.calls->Cancel(d.port, &slot->ov);
@@ -609,10 +711,14 @@ void SerialDevice::Close() {
     d.writeSlot.store(nullptr);
     d.readOwned.reset();
     d.writeOwned.reset();
-    d.readCancelEvent.Reset();
-    d.writeCancelEvent.Reset();
+    {
+        std::lock_guard lock(d.portMutex);
+        d.readCancelEvent.Reset();
+        d.writeCancelEvent.Reset();
+    }
     d.readCancelled.store(false);
     d.writeCancelled.store(false);
+    if (d.stopEvent.valid()) ResetEvent(d.stopEvent.get());
     d.lost.store(false);
     d.earlyEmpty = 0;
     d.timing = SerialReadTiming{-1, -1, -1};

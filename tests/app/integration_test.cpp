@@ -3,8 +3,10 @@
 // about the real links. Linux only (pseudo-terminals); no toolkit.
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 
+#include "config/port_identity.h"
 #include "tests/rules/rules_fixture.h"
 #include "tests/support/http_server.h"
 #include "tools/catsim/cat_simulator.h"
@@ -36,6 +38,8 @@ protected:
         return ui.RunUntil([&] { return view->c[id].text == text; }, 3000);
     }
     FakeControl& C(int id) { return view->c[id]; }
+    // Connect's open runs off the window's thread; its result comes as a post.
+    bool WaitConnected() { return ui.RunUntil([&] { return w->Connected(); }, 3000); }
 
     std::unique_ptr<CBriskenDlg> w;
     std::unique_ptr<FakeMainView> view;
@@ -48,6 +52,7 @@ TEST_F(RealLinks, AutoConnectOnAPseudoTerminalNeverShowsTheWindow) {
         ASSERT_TRUE(cat);
         WriteIni({.port = cat->DevicePath(), .showStatus = showStatus, .autoConnect = true});
         Start(Options());
+        ASSERT_TRUE(WaitConnected());
         EXPECT_FALSE(view->visible);
         EXPECT_FALSE(w->ShowAllowed());
         EXPECT_TRUE(g_relay.serialOpen.load());
@@ -91,6 +96,65 @@ TEST_F(RealLinks, AutoConnectWaitsForAPortThatAppearsLaterWithoutABox) {
     g_relay.reopenMs = 2000;
 }
 
+std::vector<platform::PortIdentity> g_fakeDevices;
+std::vector<platform::PortIdentity> FakeDevices() { return g_fakeDevices; }
+
+// The terminal's adapter at another number: the fake device lists stand in
+// for the system's; the remembered identity sits in the install folder.
+TEST_F(RealLinks, TheAdapterIsFollowedToTheOnePortWithItsIdentity) {
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    ASSERT_EQ(::setenv("HOME", dir.path().c_str(), 1), 0);
+    std::filesystem::create_directories(dir / "QAVEX");
+    g_portIdentitySource = &FakeDevices;
+    g_relay.reopenMs = 100;
+    const std::string known = "USB 1a86:7523 @5&2A3B&0&2";
+    struct Case {
+        const char* name;
+        std::string remembered;
+        int matches;       // present ports with the identity (the terminal's first)
+        bool configured;   // the configured port is the terminal's own
+        bool followed;
+        std::string rememberedAfter;
+    };
+    const Case cases[] = {
+        {"same identity at another number", known, 1, false, true, known},
+        {"two matches", known, 2, false, false, known},
+        {"no identity known", "", 1, false, false, ""},
+        {"the configured port opens: its identity remembered", "", 1, true, false, known},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto cat = catsim::CatSimulator::CreatePty();
+        ASSERT_TRUE(cat);
+        auto other = catsim::CatSimulator::CreatePty();
+        ASSERT_TRUE(other);
+        g_fakeDevices = {{"/dev/ttyS0", ""}, {cat->DevicePath(), known}};
+        if (c.matches == 2) g_fakeDevices.push_back({other->DevicePath(), known});
+        WriteFile(dir / "QAVEX/brisken.port", c.remembered);
+        const std::string configured = c.configured ? cat->DevicePath() : dir / "ttyUSB0";
+        WriteIni({.port = configured, .autoConnect = true});
+        Start(Options());
+        ASSERT_TRUE(WaitConnected());
+        const std::string expected = c.followed ? cat->DevicePath() : configured;
+        if (c.followed || c.configured) {
+            EXPECT_TRUE(WaitText(ids::kLinkLine, "CAT : 연결 | VAN : 비연결"));
+            ASSERT_TRUE(cat->SendLoneCr());
+            EXPECT_TRUE(cat->ExpectBurst(catsim::kACK, 3000));
+        } else {
+            EXPECT_TRUE(WaitText(ids::kMainTransferText, "시리얼 연결 오류"));
+        }
+        EXPECT_TRUE(ui.RunUntil([&] { return C(ids::kPortList).Selected() == expected; }, 3000))
+            << C(ids::kPortList).Selected();
+        EXPECT_EQ(g_comPortPath, expected);
+        EXPECT_NE(ReadFile(IniPath()).find("port=" + expected), std::string::npos);
+        EXPECT_EQ(ReadFile(dir / "QAVEX/brisken.port"), c.rememberedAfter);
+        w->OnDisconnect();
+    }
+    g_relay.reopenMs = 2000;
+    g_portIdentitySource = &platform::ListPortIdentities;
+    ::setenv("HOME", home.c_str(), 1);
+}
+
 TEST_F(RealLinks, DisconnectWhileAVanLinkIsUpClosesWithoutEsc) {
     VanSimulator van({});
     ASSERT_TRUE(van.Start());
@@ -99,6 +163,7 @@ TEST_F(RealLinks, DisconnectWhileAVanLinkIsUpClosesWithoutEsc) {
     WriteIni({.port = cat->DevicePath(), .speed = "9.6K", .log = true});
     Start(Options());
     w->OnConnect();
+    ASSERT_TRUE(WaitConnected());
     ASSERT_TRUE(g_relay.serialOpen.load());
     ASSERT_TRUE(cat->SendRequest("127.0.0.1", std::to_string(van.Port())));
     ASSERT_TRUE(van.WaitAccepted(1, 3000));

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "config/port_discovery.h"
+#include "platform/serial_ports.h"
 #include "config/settings.h"
 #include "tests/support/fake_port_list.h"
 #include "tests/support/temp_dir.h"
@@ -65,6 +66,22 @@ TEST_F(PortDiscovery, ConfiguredDevicePathIsAppendedWhenItExists) {
         EXPECT_EQ(EnumerateSerialPorts(list, c.source), c.result);
         EXPECT_EQ(list.items, c.items);
     }
+}
+
+TEST_F(PortDiscovery, AnAdaptersIdentityFromItsWindowsInstanceId) {
+    struct Case {
+        const char* id;
+        const char* identity;
+    };
+    const Case cases[] = {
+        {"USB\\VID_0403&PID_6001\\A50285BI", "USB 0403:6001 A50285BI"},
+        // No serial number: Windows' ID from the adapter's place on the hub.
+        {"USB\\VID_1A86&PID_7523\\5&2A3B&0&2", "USB 1a86:7523 @5&2A3B&0&2"},
+        {"FTDIBUS\\VID_0403+PID_6001+A50285BIA\\0000", "USB 0403:6001 A50285BIA"},
+        {"ACPI\\PNP0501\\1", ""},
+        {"USB\\VID_1A86", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(platform::IdentityFromInstanceId(c.id), c.identity) << c.id;
 }
 
 TEST_F(PortDiscovery, Selection) {

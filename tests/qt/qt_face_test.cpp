@@ -505,7 +505,9 @@ TEST_F(QtUnattendedStart, TerminalIsServedWhileTheFailureNoticeStandsUnanswered)
     EXPECT_EQ(notice->standardButtons(), QMessageBox::Ok);
     EXPECT_FALSE(notice->isModal());
 
-    // Under it the start went on: tray icon, lists, the port open and answering.
+    // Under it the start went on: tray icon, lists, the port open (off the
+    // window's thread) and answering.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rules->Connected(); }, 3000));
     EXPECT_TRUE(g_relay.serialOpen.load());
     EXPECT_FALSE(main->isVisible());
     ASSERT_NE(main->TrayIcon(), nullptr);

@@ -306,6 +306,42 @@ TEST_F(MainWindow, SettingsAnswerDecidesWhatIsApplied) {
     }
 }
 
+std::vector<std::string> g_ports;
+std::vector<std::string> TestPorts() { return g_ports; }
+
+// The PC is kept awake while connected; a resume, and a device change that
+// changes the port list, open the running line again; the list is filled
+// again with its selection kept.
+TEST_F(MainWindow, KeepAwakeWhileConnectedAndResumeOrNewPortsOpenTheLineAgain) {
+    g_ports = {"COM3", "COM7"};
+    WriteIni({.port = "7"});
+    StartOptions options = Options();
+    options.portSource = &TestPorts;
+    w = std::make_unique<CBriskenDlg>(boxes, std::move(options));
+    view = std::make_unique<FakeMainView>(*w, ui);
+    ASSERT_TRUE(w->OnInitDialog(*view));
+    w->OnResume();
+    EXPECT_EQ(relay.linesLost, 0) << "not connected";
+    w->OnConnect();
+    EXPECT_EQ(awake, (std::vector<bool>{true}));
+    w->OnResume();
+    EXPECT_EQ(relay.linesLost, 1);
+    w->OnDeviceChange(false);
+    EXPECT_EQ(relay.linesLost, 1) << "the same ports";
+    g_ports = {"COM3", "COM9"};
+    w->OnDeviceChange(false);
+    EXPECT_EQ(relay.linesLost, 2);
+    EXPECT_EQ(C(ids::kPortList).items, (std::vector<std::string>{"선택안함", "COM3", "COM9", "COM7"}));
+    EXPECT_EQ(C(ids::kPortList).Selected(), "COM7");
+    w->OnDeviceChange(true);
+    EXPECT_EQ(relay.linesLost, 3) << "a port came or went";
+    w->OnDisconnect();
+    EXPECT_EQ(awake, (std::vector<bool>{true, false}));
+    w->OnConnect();
+    w->DestroyWindow();
+    EXPECT_EQ(awake, (std::vector<bool>{true, false, true, false})) << "exit lets it go";
+}
+
 TEST_F(MainWindow, IndicatorTakesTheColourAWorkerSets) {
     WriteIni({});
     Start();

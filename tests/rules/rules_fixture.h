@@ -32,6 +32,7 @@ public:
         return true;
     }
     void StartWorkers(IDisplayTarget*) override { started = true; }
+    void LineLost() override { ++linesLost; }
     void StopRelayLinks() override {
         ShutdownRelay();
         SetProgressText("");
@@ -44,6 +45,7 @@ public:
 
     bool openWorks = true;
     bool started = false;
+    int linesLost = 0;
     std::vector<std::string> opened;  // "port speed"
 };
 
@@ -134,10 +136,12 @@ protected:
         o.settings = Services();
         o.deleteAutoRun = o.settings.deleteAutoRun;
         o.relay = &relay;
+        o.keepAwake = [this](bool on) { awake.push_back(on); };
         return o;
     }
 
     TempDir dir;
+    std::vector<bool> awake;  // the keep-awake requests, in order
     FakeUiThread ui;
     FakeMessageBoxes boxes;
     FakeRelay relay;

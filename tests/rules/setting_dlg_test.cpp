@@ -150,6 +150,29 @@ TEST_F(SettingDlgTest, OpensWithAutoConnectOffShowingConfiguredOrFirstPort) {
     }
 }
 
+TEST_F(SettingDlgTest, ADeviceChangeFillsThePortListAgainKeepingItsSelection) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> after;
+        std::vector<std::string> items;
+    };
+    const Case cases[] = {
+        {"a port came", {"COM3", "COM9", "COM5"}, {"COM3", "COM9", "COM5"}},
+        {"the selected port went: kept as it stands", {"COM3"}, {"COM3", "COM5"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        g_listedPorts = {"COM3", "COM5"};
+        Configure("5", "9.6K", "Y");
+        Open();
+        g_listedPorts = c.after;
+        dlg->RefillPortList();
+        EXPECT_EQ(C(CSettingDlg::IDC_PORTLIST).items, c.items);
+        EXPECT_EQ(C(CSettingDlg::IDC_PORTLIST).Selected(), "COM5");
+        EXPECT_EQ(Stored("COMPORT", "port"), "5");
+    }
+}
+
 TEST_F(SettingDlgTest, OpensWithSwitchesLogFolderAndVersion) {
     Configure("3", "9.6K", "Y", "show", "Y");
     ASSERT_FALSE(platform::PathExists(dir / "CATLOG"));

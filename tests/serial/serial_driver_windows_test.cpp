@@ -59,6 +59,9 @@ struct Driver {
     bool leftOverState = false;    // fNull, fDsrSensitivity, fErrorChar, XON == XOFF left behind
     bool refusesReserved = false;  // refuses any line state with a reserved bit set, and has one
     bool lineGone = false;         // ClearCommError and GetCommModemStatus fail
+    bool closeBlocks = false;      // CloseHandle never returns (until the row ends)
+    bool resume = false;           // a resume notice comes while connected
+    DWORD reopenBlocksMs = 0;      // CreateFileW after the first takes this long
 };
 
 // A driver that does what the row says and records what it was asked.
@@ -82,11 +85,19 @@ public:
     ~FakeDriver() override { CompleteLate(); }
 
     HANDLE OpenPort(const wchar_t*) override {
-        std::lock_guard lock(m_mutex);
-        ++m_opens;
+        int opens = 0;
+        {
+            std::lock_guard lock(m_mutex);
+            opens = ++m_opens;
+        }
+        if (opens > 1 && m_d.reopenBlocksMs > 0) Sleep(m_d.reopenBlocksMs);
         return CreateEventW(nullptr, TRUE, FALSE, nullptr);  // a handle to close, nothing more
     }
-    BOOL ClosePort(HANDLE port) override { return CloseHandle(port); }
+    BOOL ClosePort(HANDLE port) override {
+        if (m_d.closeBlocks) WaitForSingleObject(m_release, 30000);
+        return CloseHandle(port);
+    }
+    void Release() { SetEvent(m_release); }
     BOOL GetState(HANDLE, DCB* dcb) override {
         std::lock_guard lock(m_mutex);
         *dcb = m_dcb;
@@ -94,6 +105,7 @@ public:
     }
     BOOL SetState(HANDLE, DCB* dcb) override {
         std::lock_guard lock(m_mutex);
+        ++m_sets;
         // Some virtual COM drivers refuse XON == XOFF; this one also refuses
         // a reserved bit.
         if (dcb->XonChar == dcb->XoffChar || (m_d.refusesReserved && dcb->fDummy2 != 0)) {
@@ -190,6 +202,14 @@ public:
         std::lock_guard lock(m_mutex);
         return m_reads;
     }
+    int Opens() {
+        std::lock_guard lock(m_mutex);
+        return m_opens;
+    }
+    int Sets() {
+        std::lock_guard lock(m_mutex);
+        return m_sets;
+    }
     int Writes() {
         std::lock_guard lock(m_mutex);
         return m_writes;
@@ -229,7 +249,9 @@ private:
     DCB m_dcb{};
     COMMTIMEOUTS m_timeouts{};
     int m_opens = 0;
+    int m_sets = 0;
     int m_reads = 0;
+    HANDLE m_release = CreateEventW(nullptr, TRUE, FALSE, nullptr);  // kept: a closer may wait on it
     int m_writes = 0;
     std::vector<Transfer> m_pending;
 };
@@ -273,6 +295,12 @@ TEST(SerialDriver, EveryDriverGetsALosslessLineNoSpinAndADisconnectWithinThreeSe
          false, false, false, true},
         {"cancel never completes", Reads::PendUntilCancelled, Writes::PendForEver, true},
         {"synchronous write that blocks", Reads::PendUntilCancelled, Writes::BlockInsideTheCall},
+        {"close that blocks for ever", Reads::PendUntilCancelled, Writes::Complete, false, false,
+         false, false, true},
+        {"resume notice, silent handle", Reads::PendUntilCancelled, Writes::Complete, false, false,
+         false, false, false, true},
+        {"resume notice, open that blocks 10 s", Reads::PendUntilCancelled, Writes::Complete,
+         false, false, false, false, false, true, 10000},
     };
     RecordingDisplay display;
     g_relay.reopenMs = 60000;  // a line that went stays gone for the row
@@ -311,6 +339,18 @@ TEST(SerialDriver, EveryDriverGetsALosslessLineNoSpinAndADisconnectWithinThreeSe
             ASSERT_TRUE(WaitFor([&] { return fake->Pending() >= transfers; }, 5000));
         }
 
+        if (d.resume) {
+            // The line counts as lost: closed, opened again, its state set again.
+            g_relay.reopenMs = 100;
+            const int sets = fake->Sets();
+            NoticeSerialLineLost();
+            ASSERT_TRUE(WaitFor([&] { return fake->Opens() >= 2; }, 5000));
+            if (d.reopenBlocksMs == 0) {
+                EXPECT_TRUE(WaitFor([&] { return g_relay.serialOpen.load(); }, 3000));
+                EXPECT_GT(fake->Sets(), sets);
+            }
+            g_relay.reopenMs = 60000;
+        }
         const int reads = fake->Reads();
         const int64_t ranMs = MsSince(started);
         const bool openBefore = g_relay.serialOpen.load();
@@ -325,6 +365,7 @@ TEST(SerialDriver, EveryDriverGetsALosslessLineNoSpinAndADisconnectWithinThreeSe
                     static_cast<long long>(disconnectMs));
         // A driver that wakes up late finds its transfers still there.
         fake->CompleteLate();
+        fake->Release();
     }
     g_relay.mainWindow = nullptr;
     g_relay.reopenMs = 2000;

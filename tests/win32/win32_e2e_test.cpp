@@ -51,6 +51,7 @@ struct WindowSearch {
     const wchar_t* caption;
     HWND except;
     HWND found;
+    bool hidden;
 };
 
 // WINAPI, as EnumWindows calls it (a lambda's pointer is not, on 32-bit Windows).
@@ -60,7 +61,7 @@ BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM param) {
     GetWindowThreadProcessId(hwnd, &owner);
     wchar_t text[64] = {};
     GetWindowTextW(hwnd, text, 64);
-    if (owner == s->pid && hwnd != s->except && IsWindowVisible(hwnd) &&
+    if (owner == s->pid && hwnd != s->except && (s->hidden || IsWindowVisible(hwnd)) &&
         lstrcmpW(text, s->caption) == 0) {
         s->found = hwnd;
         return FALSE;
@@ -69,8 +70,8 @@ BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM param) {
 }
 
 // A top-level window of process pid with this caption; null when none.
-HWND WindowOf(DWORD pid, const wchar_t* caption, HWND except = nullptr) {
-    WindowSearch search{pid, caption, except, nullptr};
+HWND WindowOf(DWORD pid, const wchar_t* caption, HWND except = nullptr, bool hidden = false) {
+    WindowSearch search{pid, caption, except, nullptr, hidden};
     EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
@@ -294,6 +295,51 @@ TEST_F(WindowsProgram, UninstallFromTheSettingsDialogRemovesItsFilesOnly) {
     EXPECT_FALSE(fs::exists(InstallDir() + "\\brisken.ini"));
     EXPECT_FALSE(fs::exists(InstallDir() + "\\CATLOG"));
     EXPECT_EQ(ReadBytes(InstallDir() + "\\receipts.txt"), "keep");
+}
+
+// Resume and a port that came: the running line on COM11 (the socat pair) is
+// closed and opened again, and the port list is filled again.
+TEST_F(WindowsProgram, ResumeAndANewPortOpenTheLineAgain) {
+    const std::string exe = Installed(
+        "[COMPORT]\r\nport=11\r\nspeed=115.2K\r\n[COMMON]\r\nauto_run=Y\r\nlog=Y\r\n");
+    const int pid = Start(exe);
+    const auto opens = [] {
+        std::string log;
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(InstallDir() + "\\CATLOG", ec))
+            log += ReadBytes(e.path().string());
+        size_t n = 0;
+        for (size_t at = log.find("Serial Open OK"); at != std::string::npos;
+             at = log.find("Serial Open OK", at + 1))
+            ++n;
+        return n;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return opens() == 1; }, 90s));
+    // Connected, the main window is hidden.
+    HWND main = WindowOf(static_cast<DWORD>(pid), L"Talmira", nullptr, true);
+    ASSERT_NE(main, nullptr);
+    HWND ports = GetDlgItem(main, 1000);
+    SendMessageW(main, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+    EXPECT_TRUE(WaitUntil([&] { return opens() == 2; }, 10s)) << "opened again after the resume";
+
+    const wchar_t* const map = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, map, L"TalmiraTest", REG_SZ, L"COM19", 12),
+              ERROR_SUCCESS);
+    SendMessageW(main, WM_DEVICECHANGE, 0x0007 /* DBT_DEVNODES_CHANGED */, 0);
+    EXPECT_NE(SendMessageW(ports, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                           reinterpret_cast<LPARAM>(L"COM19")),
+              CB_ERR);
+    EXPECT_TRUE(WaitUntil([&] { return opens() == 3; }, 10s)) << "opened again after the change";
+    wchar_t selected[32] = {};
+    const LRESULT index = SendMessageW(ports, CB_GETCURSEL, 0, 0);
+    ASSERT_GE(index, 1);
+    SendMessageW(ports, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(selected));
+    EXPECT_STREQ(selected, L"COM11") << "the selection kept";
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, map, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueW(key, L"TalmiraTest");
+        RegCloseKey(key);
+    }
 }
 
 TEST_F(WindowsProgram, SecondCopyLeavesAndTheFirstRunsOn) {

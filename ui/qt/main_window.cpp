@@ -15,6 +15,7 @@
 #include <QWindowStateChangeEvent>
 
 #include "app/control_ids.h"
+#include "platform/power.h"
 #include "ui/qt/about_box.h"
 #include "ui/qt/app_icon.h"
 #include "ui/qt/dialog_keys.h"
@@ -57,7 +58,10 @@ QtMainWindow::QtMainWindow(CBriskenDlg& rules)
     BuildControls();
 }
 
-QtMainWindow::~QtMainWindow() { m_rules.OnDestroy(); }
+QtMainWindow::~QtMainWindow() {
+    m_resumeWatch.reset();  // no notice is posted to a window that is going
+    m_rules.OnDestroy();
+}
 
 void QtMainWindow::BuildControls() {
     setWindowTitle(Q(ids::kProductName));
@@ -67,6 +71,13 @@ void QtMainWindow::BuildControls() {
 
     auto* portList = new QComboBox(this);
     portList->setObjectName(QString::number(ids::kPortList));
+    // Linux tells no window of serial devices coming and going: the rules
+    // look at the port list every 3 s (a changed list refills it).
+    auto* portWatch = new QTimer(this);
+    connect(portWatch, &QTimer::timeout, this, [this] { m_rules.OnDeviceChange(false); });
+    portWatch->start(3000);
+    m_resumeWatch = std::make_unique<platform::ResumeWatch>(
+        [this] { PostToUi([this] { m_rules.OnResume(); }); });
     auto* speedList = new QComboBox(this);
     speedList->setObjectName(QString::number(ids::kSpeedList));
     m_transferBar = new TransferBar(ids::kMainBar, ids::kMainTransferText, this);

@@ -6,6 +6,9 @@
 #include "app/brisken_dlg.h"
 #include "ui/qt/qt_controls.h"
 
+namespace platform {
+class ResumeWatch;
+}
 class QMenu;
 class QSystemTrayIcon;
 class QTimer;
@@ -60,4 +63,6 @@ private:
     std::map<int, QTimer*> m_timers;        // children of this window
     std::unique_ptr<QtStatusWindow> m_statusWindow;
     QtAboutBox* m_aboutBox = nullptr;  // child of this window
+    // logind's resume notices, handed to the rules on this window's thread.
+    std::unique_ptr<platform::ResumeWatch> m_resumeWatch;
 };

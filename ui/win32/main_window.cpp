@@ -1,5 +1,6 @@
 #include "ui/win32/main_window.h"
 
+#include <dbt.h>
 #include <shellapi.h>
 
 #include "app/control_ids.h"
@@ -67,6 +68,27 @@ bool Win32MainWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR&
         }
         case WM_TIMER:
             m_rules.OnTimer(static_cast<int>(wParam));
+            return true;
+        case WM_POWERBROADCAST:
+            // Reaches every top-level window without registering.
+            if (wParam == PBT_APMRESUMEAUTOMATIC || wParam == PBT_APMRESUMESUSPEND)
+                m_rules.OnResume();
+            SetResult(TRUE);
+            result = TRUE;
+            return true;
+        case WM_DEVICECHANGE:
+            // Ports' arrivals and removals, and any change of the device tree
+            // (the rules look at the port list then), reach a top-level
+            // window without registering.
+            if (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE) {
+                const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
+                m_rules.OnDeviceChange(header != nullptr &&
+                                       header->dbch_devicetype == DBT_DEVTYP_PORT);
+            } else if (wParam == DBT_DEVNODES_CHANGED) {
+                m_rules.OnDeviceChange(false);
+            }
+            SetResult(TRUE);
+            result = TRUE;
             return true;
         case kTrayNotify:
             switch (LOWORD(lParam)) {
