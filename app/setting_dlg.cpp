@@ -183,35 +183,40 @@ void CSettingDlg::OnLogClicked() {
     g_logEnabled.store(on);
 }
 
+namespace {
+
+struct PortItem {
+    int number = 0;    // "COM" and a number
+    std::string path;  // or a device path, stored as it stands
+};
+
+PortItem ParsePortItem(const std::string& item) {
+    PortItem port;
+    if (!item.empty() && item.front() == '/')
+        port.path = item;
+    else
+        port.number = PortNumberOfItem(item);
+    return port;
+}
+
+}  // namespace
+
 void CSettingDlg::OnPortChanged() {
     const int index = m_view->Selection(IDC_PORTLIST);
     if (index < 0) return;
     const std::string item = m_view->ItemText(IDC_PORTLIST, index);
-
-    // A device path is stored as it stands; any other item is "COM" and a number.
-    std::string path;
-    int number = 0;
-    if (!item.empty() && item.front() == '/')
-        path = item;
-    else
-        number = PortNumberOfItem(item);
-    if (number == g_comPort && path == g_comPortPath) return;
+    const PortItem port = ParsePortItem(item);
+    if (port.number == g_comPort && port.path == g_comPortPath) return;
 
     StorePortItem(item);
     m_changed = true;
 }
 
 void StorePortItem(const std::string& item) {
-    // A device path is stored as it stands; any other item is "COM" and a number.
-    std::string path;
-    int number = 0;
-    if (!item.empty() && item.front() == '/')
-        path = item;
-    else
-        number = PortNumberOfItem(item);
-    SaveSetting("COMPORT", "port", path.empty() ? std::to_string(number) : path);
-    g_comPort = number;
-    g_comPortPath = path;
+    const PortItem port = ParsePortItem(item);
+    SaveSetting("COMPORT", "port", port.path.empty() ? std::to_string(port.number) : port.path);
+    g_comPort = port.number;
+    g_comPortPath = port.path;
 }
 
 void CSettingDlg::OnSpeedChanged() {
