@@ -16,7 +16,7 @@ for dll in $("$objdump" -p "$exe" | awk '/DLL Name:/ { print tolower($3) }'); do
     esac
 done
 for name in $(sed -n 's/^set(BRISKEN_DELAY_LOADED \(.*\))$/\1/p' "$(dirname "$0")/../cmake/delay_load.cmake"); do
-    grep -q "__DELAY_IMPORT_DESCRIPTOR_.*lib${name}_delay_a" "$map" ||
+    grep -q "_DELAY_IMPORT_DESCRIPTOR_.*lib${name}_delay_a" "$map" ||
         { echo "check-dll-search: $name.dll is not delay-loaded" >&2; status=1; }
 done
 "$objdump" -p "$exe" | awk '/Load Configuration Directory/ { if ($2 ~ /^0+$/) exit 1; found = 1 } END { exit !found }' ||

@@ -78,12 +78,13 @@ END {
 }')
 # This GNU ld leaves the delay-import directory empty: the link map beside
 # the program, where there is one, names each function a delay-load library was
-# taken in for (on i686 with its stdcall decoration).
+# taken in for (on i686 with its stdcall decoration, and the map shows the
+# names there without the leading underscore of the object files).
 if [ -r "$exe.map" ]; then
     delayed=$(awk '
         /^delay\/lib[^ (]*_delay\.a\(.*_s[0-9]+\.o\)$/ { dll = $0; sub(/^delay\/lib/, "", dll); sub(/_delay\.a\(.*/, "", dll); next }
         dll != "" && match($0, /\([^()]*\)$/) {
-            f = substr($0, RSTART + 1, RLENGTH - 2); sub(/^__imp_/, "", f)
+            f = substr($0, RSTART + 1, RLENGTH - 2); sub(/^_?_imp__?/, "", f)
             if (sub(/@[0-9]+$/, "", f)) sub(/^_/, "", f)
             print "delay", tolower(dll) ".dll", f
         }
