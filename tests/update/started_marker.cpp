@@ -9,6 +9,13 @@
 #include <fstream>
 #include <string>
 
+namespace {
+
+// A filter is a WINAPI function: on i686 a lambda is not one.
+LONG WINAPI EndAsACrash(EXCEPTION_POINTERS*) { return EXCEPTION_EXECUTE_HANDLER; }
+
+}  // namespace
+
 int main() {
     namespace fs = std::filesystem;
     wchar_t self[32768] = {};
@@ -35,8 +42,7 @@ int main() {
         // An access violation that ends the process as a crash does where no
         // debugger takes it (Wine would start its own and hold the process).
         SetErrorMode(SEM_NOGPFAULTERRORBOX | SEM_FAILCRITICALERRORS);
-        SetUnhandledExceptionFilter(
-            [](EXCEPTION_POINTERS*) -> LONG { return EXCEPTION_EXECUTE_HANDLER; });
+        SetUnhandledExceptionFilter(EndAsACrash);
         *static_cast<volatile int*>(nullptr) = 0;
     }
     return 0;
